@@ -1,0 +1,98 @@
+// The environment map sent with every call: the caller's environment, locale,
+// working directory and line end, as the remote command should see them.
+#include "ClifParser.h"
+
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+
+#include <unistd.h>
+
+#include "ClifConfigWords.h"
+
+extern char** environ;
+
+ClifCmdInvoker::EnvMap ClifCmdInvoker::buildEnvmap(char* text)
+{
+    std::string entry = text ? text : "";
+    std::string::size_type eq = entry.find('=');
+    std::string name = entry.substr(0, eq);
+    std::string value = eq == std::string::npos ? std::string() : entry.substr(eq + 1);
+    // insert() keeps an existing entry: the first --env for a name wins.
+    m_userEnvMap.insert(EnvMap::value_type(name, value));
+    return m_userEnvMap;
+}
+
+void ClifCmdInvoker::fillEnvmap()
+{
+    for (char** entry = environ; entry && *entry; ++entry) {
+        const char* eq = std::strchr(*entry, '=');
+        if (!eq || eq == *entry)
+            continue;
+        m_envMap[std::string(*entry, static_cast<std::string::size_type>(eq - *entry))] = eq + 1;
+    }
+
+    getLocalEnvMap();
+
+    std::ifstream file;
+    if (openConfigFile(file, "") == 0) {
+        updateEnvMapFromConfigFile(file);
+        file.close();
+    }
+
+    for (EnvMap::const_iterator it = m_userEnvMap.begin(); it != m_userEnvMap.end(); ++it)
+        m_envMap[it->first] = it->second;
+
+    getDTFLANGSettings();
+}
+
+void ClifCmdInvoker::getLocalEnvMap()
+{
+    std::setlocale(LC_ALL, "");
+    const char* ctype = std::setlocale(LC_CTYPE, "");
+    // A locale the system cannot set is reported like the "C" locale.
+    std::string locale = ctype ? ctype : "C";
+    if (locale == "C")
+        locale = "en_US";
+
+    ClifLocaleName parts = ClifLocaleName::split(locale);
+    m_envMap["LOCALE"] = parts.name;
+    m_envMap["ENCODING"] = parts.hasEncoding ? parts.encoding : std::string("UTF-8");
+    m_envMap["LINE_END"] = "\n";
+}
+
+void ClifCmdInvoker::updateEnvMapFromConfigFile(std::ifstream& file)
+{
+    char cwd[511];
+    if (getcwd(cwd, sizeof cwd))
+        m_envMap["CWD"] = addSlash(cwd);
+
+    std::string word;
+    std::string value;
+    while (file >> word) {
+        if (ClifConfigEntry::match(word, "LINE_END", value)) {
+            if (value == "\\r\\n")
+                m_envMap["LINE_END"] = "\r\n";
+            else if (value == "\\n")
+                m_envMap["LINE_END"] = "\n";
+            else
+                m_envMap["LINE_END"] = value;
+        } else if (ClifConfigEntry::match(word, "LOCALE", value)) {
+            m_envMap["LOCALE"] = value;
+        } else if (ClifConfigEntry::match(word, "ENCODING", value)) {
+            m_envMap["ENCODING"] = value;
+        }
+    }
+}
+
+void ClifCmdInvoker::getDTFLANGSettings()
+{
+    const char* dtflang = std::getenv("DTFLANG");
+    if (!dtflang)
+        return;
+    ClifLocaleName parts = ClifLocaleName::split(dtflang);
+    if (!parts.name.empty())
+        m_envMap["LOCALE"] = parts.name;
+    if (!parts.encoding.empty())
+        m_envMap["ENCODING"] = parts.encoding;
+}

@@ -1,0 +1,106 @@
+// The run sequence: configuration, logon, invoke and the polling loop.
+#include "ClifParser.h"
+
+#include <iostream>
+
+#include <unistd.h>
+
+#include "CLIClientLogon.h"
+
+namespace {
+
+const char* const CONNECTION_HELP =
+    "There was a problem connecting to the Orva Fleetwise server. Make sure that:\n"
+    "1. Your username has been added to Orva Fleetwise.\n"
+    "2. Your username and password, if specified, are correctly spelled.\n"
+    "3. Orva Fleetwise is running.\n"
+    "4. You used '--' for any long options and double quotes if your username includes a domain.\n"
+    "Example: <commandname> --user \"mydomain\\myusername\" --pass yourpasswd\n";
+
+const char* const PANIC_LINE = "Panic: Possibly lost connection to server\n";
+
+} // namespace
+
+int ClifCmdInvoker::invokeCluiCmd(int argc, char** argv)
+{
+    if (parseCommandLine(argc, argv) != 0)
+        return 1;
+    if (m_cms.empty())
+        fillCms();
+    int urlError = readUrls();
+    if (urlError != 0)
+        return urlError;
+    if (m_envMap.empty())
+        fillEnvmap();
+    if (m_username.empty())
+        getUsernameOnUnix();
+
+    CLIClientLogon logon(m_logonUrl);
+    CLIClientInvoke invoker(m_invokeUrl);
+
+    std::string token = logOn(logon);
+    if (token.empty()) {
+        printConnectionHelp();
+        return -1;
+    }
+
+    ClifResult current = invoker.invoke(token, m_username, m_envMap, m_args);
+    if (SoapError* error = invoker.getSoapError()) {
+        std::cout << "There was a problem invoking the command, " << error->faultString << "\n" << std::flush;
+        return -1;
+    }
+    displayStatus(current);
+    m_stdinOpen = true;
+    return pollUntilComplete(invoker, token, current);
+}
+
+// With a password the ordinary logon is used; without one the logon on the CMS
+// itself, which also covers a password given without a user name.
+std::string ClifCmdInvoker::logOn(CLIClientLogon& logon)
+{
+    if (!m_username.empty() && !m_password.empty())
+        return logon.getLogonToken(m_username, m_password);
+    return logon.getLogonToken(m_username);
+}
+
+void ClifCmdInvoker::printConnectionHelp()
+{
+    std::cout << CONNECTION_HELP << std::flush;
+}
+
+int ClifCmdInvoker::pollUntilComplete(CLIClientInvoke& invoker, const std::string& token, ClifResult current)
+{
+    for (;;) {
+        if (current.complete)
+            return current.returnCode;
+        if (m_stdinOpen) {
+            std::string input = readFromStdIn();
+            current = invoker.checkStatus(token, current.sessionId, m_envMap,
+                                          input.data(), static_cast<int>(input.size()),
+                                          m_stdinOpen);
+            if (SoapError* error = invoker.getSoapError()) {
+                std::cout << PANIC_LINE << error->faultString << "\n" << std::flush;
+                return -1;
+            }
+        } else {
+            current = invoker.checkStatus(token, current.sessionId, m_envMap,
+                                          static_cast<const char*>(nullptr), 0, false);
+            if (invoker.getSoapError()) {
+                std::cout << PANIC_LINE << std::flush;
+                return -1;
+            }
+        }
+        if (!current.complete)
+            pauseForPollPeriod(current.pollPeriod);
+        displayStatus(current);
+    }
+}
+
+// Whole seconds only; a period under a second, or a negative one, gives no pause.
+void ClifCmdInvoker::pauseForPollPeriod(int pollPeriod)
+{
+    int seconds = pollPeriod / 1000;
+    if (seconds > 0)
+        sleep(static_cast<unsigned>(seconds));
+}
+

@@ -1,0 +1,8 @@
+#include "ClifParser.h"
+
+// Installed under the name of each management command: runs that command on the CMS.
+int main(int argc, char** argv)
+{
+    ClifCmdInvoker invoker;
+    return invoker.invokeCluiCmd(argc, argv);
+}
