@@ -1,0 +1,154 @@
+#include "CLIClientInvoke.h"
+
+#include "TlsClientSetup.h"
+
+namespace
+{
+// The environment as an Apache map, one item per entry in key order. The
+// request objects live on the stack for the duration of one call.
+class EnvMapParameter
+{
+public:
+    explicit EnvMapParameter(const std::map<std::string, std::string>& env)
+        : myKeys(), myValues()
+    {
+        myKeys.reserve(env.size());
+        myValues.reserve(env.size());
+        myItems.resize(env.size());
+        for (const auto& entry : env)
+        {
+            myKeys.push_back(entry.first);
+            myValues.push_back(entry.second);
+        }
+        for (size_t i = 0; i < myItems.size(); ++i)
+        {
+            myItems[i].key = &myKeys[i];
+            myItems[i].value = &myValues[i];
+            myItemPointers.push_back(&myItems[i]);
+        }
+        myMap.item = &myItemPointers;
+    }
+
+    ns3__Map* get() { return &myMap; }
+
+private:
+    std::vector<std::string> myKeys;
+    std::vector<std::string> myValues;
+    std::vector<ns3__mapItem> myItems;
+    std::vector<ns3__mapItem*> myItemPointers;
+    ns3__Map myMap;
+};
+
+// Stands in for a missing pointer so that empty arrays and byte strings are
+// sent as empty elements, never as nil ones.
+std::string s_noArgument;
+unsigned char s_noInput[1];
+}
+
+CLIClientInvoke::CLIClientInvoke(std::string invokeUrl)
+    : soapError(nullptr), m_replySlot(0)
+{
+    if (setupTlsClient(proxy.soap) == SOAP_OK)
+    {
+        m_endpoint = invokeUrl;
+        proxy.endpoint = m_endpoint.c_str();
+    }
+    else
+    {
+        soapError = SoapError::fromContext(proxy.soap);
+    }
+}
+
+CLIClientInvoke::~CLIClientInvoke()
+{
+    delete soapError;
+}
+
+ClifResult CLIClientInvoke::invoke(std::string token, std::string user,
+                                   std::map<std::string, std::string> env,
+                                   std::vector<std::string> args)
+{
+    EnvMapParameter envMap(env);
+    ArrayOf_USCORExsd_USCOREstring commandLine;
+    commandLine.__ptr = args.empty() ? &s_noArgument : args.data();
+    commandLine.__size = int(args.size());
+
+    clearSoapError();
+    ns5__invokeResponse response;
+    response.invokeReturn = nullptr;
+    int rc = proxy.ns5__invoke(token, user, envMap.get(), &commandLine, response);
+    return finishCall(rc, rc == SOAP_OK ? response.invokeReturn : nullptr);
+}
+
+ClifResult CLIClientInvoke::checkStatus(std::string token, std::string sessionId,
+                                        std::map<std::string, std::string> env,
+                                        const unsigned char* in, int len, bool stdinOpen)
+{
+    EnvMapParameter envMap(env);
+    xsd__base64Binary input;
+    input.__ptr = in ? const_cast<unsigned char*>(in) : s_noInput;
+    input.__size = in ? len : 0;
+
+    clearSoapError();
+    ns5__statusResponse response;
+    response.statusReturn = nullptr;
+    int rc = proxy.ns5__status(token, sessionId, envMap.get(), input, stdinOpen, response);
+    return finishCall(rc, rc == SOAP_OK ? response.statusReturn : nullptr);
+}
+
+ClifResult CLIClientInvoke::checkStatus(std::string token, std::string sessionId,
+                                        std::map<std::string, std::string> env,
+                                        const char* in, int len, bool stdinOpen)
+{
+    return checkStatus(token, sessionId, env, reinterpret_cast<const unsigned char*>(in), len,
+                       stdinOpen);
+}
+
+SoapError* CLIClientInvoke::getSoapError()
+{
+    return soapError;
+}
+
+// Turns the reply into a result and releases everything the runtime
+// allocated for the call. The output bytes are copied into the buffer pair
+// of this call; the pair of the previous call stays untouched, so the
+// previous result's bytes remain valid until this call has returned, and
+// memory does not grow with the command's output.
+ClifResult CLIClientInvoke::finishCall(int rc, const ns1__clifstatus* status)
+{
+    ClifResult result;
+    if (rc != SOAP_OK)
+    {
+        soapError = SoapError::fromContext(proxy.soap);
+    }
+    else if (status)
+    {
+        result.sessionId = status->sessionId ? *status->sessionId : std::string();
+        result.complete = status->complete;
+        result.pollPeriod = int(static_cast<unsigned long long>(status->pollPeriod) & 0xffffffffULL);
+        result.returnCode = status->returnCode;
+        result.errOpen = status->errOpen;
+        result.outOpen = status->outOpen;
+
+        std::vector<unsigned char>& errBytes = m_replyBytes[m_replySlot][0];
+        std::vector<unsigned char>& outBytes = m_replyBytes[m_replySlot][1];
+        const xsd__base64Binary& err = status->err;
+        const xsd__base64Binary& out = status->out;
+        errBytes.assign(err.__ptr, err.__ptr + (err.__ptr && err.__size > 0 ? err.__size : 0));
+        outBytes.assign(out.__ptr, out.__ptr + (out.__ptr && out.__size > 0 ? out.__size : 0));
+        result.errData = errBytes.empty() ? nullptr : errBytes.data();
+        result.errLength = int(errBytes.size());
+        result.outData = outBytes.empty() ? nullptr : outBytes.data();
+        result.outLength = int(outBytes.size());
+        m_replySlot = 1 - m_replySlot;
+    }
+    soap_destroy(proxy.soap);
+    soap_end(proxy.soap);
+    return result;
+}
+
+void CLIClientInvoke::clearSoapError()
+{
+    delete soapError;
+    soapError = nullptr;
+}

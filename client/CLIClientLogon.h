@@ -1,0 +1,41 @@
+#ifndef CLI_CLIENT_LOGON_H
+#define CLI_CLIENT_LOGON_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "SoapError.h"
+#include "VelpiMainSoapBinding.h"
+
+// Obtains the logon token from the CMS's logon service, either with a user
+// name and password or, on the CMS itself, with the bytes of the CMS's
+// private key file.
+class CLIClientLogon
+{
+public:
+    explicit CLIClientLogon(std::string logonUrl);
+    ~CLIClientLogon();
+
+    CLIClientLogon(const CLIClientLogon&) = delete;
+    CLIClientLogon& operator=(const CLIClientLogon&) = delete;
+
+    // Logs on with user name and password; empty on failure.
+    std::string getLogonToken(std::string user, std::string password);
+    // Logs on as the CMS's administrator with the CMS's key file; empty on failure.
+    std::string getLogonToken(std::string user);
+
+    // The fault of the last failed call, null when it succeeded.
+    SoapError* getSoapError();
+
+private:
+    void recordFault();
+    void clearSoapError();
+
+    VelpiMainSoapBinding proxy;
+    SoapError* soapError;
+    std::string m_endpoint;                 // private copy the proxy's endpoint points to
+    std::vector<unsigned char> m_keyBytes;  // key file bytes of the root logon
+};
+
+#endif
