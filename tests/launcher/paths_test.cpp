@@ -1,0 +1,127 @@
+#include "VelCMD.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+class PathsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (const char* name : {"VEL_BASE_DIR", "VEL_USE_ENV", "LD_LIBRARY_PATH", "JAVA_HOME", "CLASSPATH"})
+            unsetenv(name);
+        char pattern[] = "/tmp/vel-paths-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = std::string(pattern) + "/";
+    }
+    void TearDown() override
+    {
+        std::string command = "rm -rf '" + dir + "'";
+        ASSERT_EQ(system(command.c_str()), 0);
+    }
+    void touch(const std::string& name)
+    {
+        int fd = open((dir + name).c_str(), O_CREAT | O_WRONLY, 0644);
+        ASSERT_GE(fd, 0);
+        close(fd);
+    }
+
+    std::string dir;
+};
+
+std::vector<std::string> split(const std::string& list)
+{
+    std::vector<std::string> parts;
+    std::stringstream stream(list);
+    std::string part;
+    while (std::getline(stream, part, ':'))
+        parts.push_back(part);
+    std::sort(parts.begin(), parts.end());
+    return parts;
+}
+
+TEST_F(PathsTest, ListingTakesNamesThatEndInTheFirstSuffix)
+{
+    for (const char* name : {"a.jar", "b.JAR", "c.jar.bak", "d.jarx", "e.jar.jar", ".jar", "f.zip"})
+        touch(name);
+    ASSERT_EQ(mkdir((dir + "g.jar").c_str(), 0755), 0);
+    VelCMD command("velnode", "c");
+    EXPECT_EQ(split(command.getFilesFromDir(dir, "jar")),
+              (std::vector<std::string>{dir + ".jar", dir + "a.jar", dir + "g.jar"}));
+}
+
+TEST_F(PathsTest, MissingDirectoryContributesNothing)
+{
+    VelCMD command("velnode", "c");
+    EXPECT_EQ(command.getFilesFromDir(dir + "missing/", "jar"), "");
+    EXPECT_EQ(command.getFilesFromDir(dir, "jar"), "");
+}
+
+TEST_F(PathsTest, BasePathIsReadUntilItIsNotEmpty)
+{
+    VelCMD command("velnode", "c");
+    EXPECT_EQ(command.readBasePath(), "");
+    setenv("VEL_BASE_DIR", "", 1);
+    EXPECT_EQ(command.readBasePath(), "");
+    setenv("VEL_BASE_DIR", "/stage", 1);
+    EXPECT_EQ(command.readBasePath(), "/stage");
+    setenv("VEL_BASE_DIR", "/other", 1);
+    EXPECT_EQ(command.readBasePath(), "/stage");
+}
+
+TEST_F(PathsTest, TokenReplacementDoesNotExpandTheInsertedBase)
+{
+    VelCMD command("velnode", "c");
+    std::string path = "%b/opt:%b%b/x:%";
+    command.insertInstallDir(path);
+    EXPECT_EQ(path, "/opt:/x:%");
+
+    setenv("VEL_BASE_DIR", "/b%b", 1);
+    VelCMD based("velnode", "c");
+    path = "%b/opt:%b/lib";
+    based.insertInstallDir(path);
+    EXPECT_EQ(path, "/b%b/opt:/b%b/lib");
+    based.insertInstallDir(path);
+    EXPECT_EQ(path, "/b/b%b/opt:/b/b%b/lib");
+}
+
+TEST_F(PathsTest, DefaultLibraryPathAndJavaHome)
+{
+    setenv("VEL_BASE_DIR", "/s", 1);
+    VelCMD command("velnode", "c");
+    EXPECT_EQ(command.readShlibPath(),
+              "/s/opt/vel/j2re/lib/i386/:/s/opt/vel/j2re/lib/i386/server:"
+              "/s/opt/vel/j2re/lib/i386/native_threads:/s/opt/vel/j2re/lib/i386/hotspot:"
+              "/s/opt/vel/lib/:/s/opt/vel/j2re/lib/:/usr/lib:/opt/orvaconsole/lib");
+    EXPECT_EQ(command.readJavaHome(), "/s/opt/vel/j2re/");
+    EXPECT_EQ(command.readClassPath(),
+              "/s/opt/vel/lib/vel.jar:/opt/orvaconsole/webapps/ROOT/ui/jsp/resources:/opt/orvaconsole/lib");
+}
+
+TEST_F(PathsTest, CallerValuesWithUseEnv)
+{
+    setenv("VEL_USE_ENV", "", 1);
+    setenv("LD_LIBRARY_PATH", "%b/l", 1);
+    setenv("JAVA_HOME", "%b/j", 1);
+    setenv("CLASSPATH", "%b/c.jar", 1);
+    setenv("VEL_BASE_DIR", "/s", 1);
+    VelCMD command("velnode", "c");
+    EXPECT_EQ(command.readShlibPath(), "%b/l:/opt/orvaconsole/lib");
+    EXPECT_EQ(command.readJavaHome(), "%b/j");
+    EXPECT_EQ(command.readClassPath(),
+              "/s/c.jar:/s/opt/vel/lib/vel.jar:/opt/orvaconsole/webapps/ROOT/ui/jsp/resources:"
+              "/opt/orvaconsole/lib");
+    unsetenv("JAVA_HOME");
+    EXPECT_EQ(command.readJavaHome(), "/s/opt/vel/j2re/");
+}
+
+} // namespace
