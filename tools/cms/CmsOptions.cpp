@@ -1,0 +1,80 @@
+#include "CmsOptions.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+
+namespace
+{
+void printUsage()
+{
+    std::cerr << "usage: velcms [--host ADDR] [--port N] [--tls PEM | --http] --users FILE\n"
+                 "              --commands DIR [--config-dir DIR] [--poll-ms N] [--max-chunk BYTES]\n"
+                 "              [--record DIR] [--script DIR]\n";
+}
+}
+
+bool CmsOptions::parse(int argc, char** argv)
+{
+    bool plainHttp = false;
+    for (int i = 1; i < argc; ++i)
+    {
+        std::string option = argv[i];
+        if (option == "--http")
+        {
+            plainHttp = true;
+            continue;
+        }
+        if (i + 1 >= argc)
+        {
+            printUsage();
+            return false;
+        }
+        std::string value = argv[++i];
+        if (option == "--host")
+            host = value;
+        else if (option == "--port")
+            port = std::atoi(value.c_str());
+        else if (option == "--tls")
+            serverPem = value;
+        else if (option == "--users")
+            usersFile = value;
+        else if (option == "--commands")
+            commandsDir = value;
+        else if (option == "--config-dir")
+            configDir = value;
+        else if (option == "--poll-ms")
+            pollPeriod = std::atoll(value.c_str());
+        else if (option == "--max-chunk")
+            maxChunk = size_t(std::atoll(value.c_str()));
+        else if (option == "--record")
+            recordDir = value;
+        else if (option == "--script")
+            scriptDir = value;
+        else
+        {
+            printUsage();
+            return false;
+        }
+    }
+    if (serverPem.empty() == !plainHttp || commandsDir.empty() || maxChunk == 0)
+    {
+        printUsage();
+        return false;
+    }
+    return true;
+}
+
+std::map<std::string, std::string> readUsers(const std::string& file)
+{
+    std::map<std::string, std::string> users;
+    std::ifstream in(file);
+    std::string line;
+    while (std::getline(in, line))
+    {
+        size_t colon = line.find(':');
+        if (colon != std::string::npos && colon > 0)
+            users[line.substr(0, colon)] = line.substr(colon + 1);
+    }
+    return users;
+}

@@ -1,0 +1,198 @@
+#include "CommandSession.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace
+{
+void closeFd(int& fd)
+{
+    if (fd >= 0)
+        close(fd);
+    fd = -1;
+}
+
+void setNonBlocking(int fd)
+{
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+}
+
+std::unique_ptr<CommandSession> CommandSession::start(const std::string& path,
+                                                      const std::vector<std::string>& args,
+                                                      const std::vector<std::string>& env,
+                                                      std::string& error)
+{
+    int in[2], out[2], err[2];
+    if (pipe2(in, O_CLOEXEC) != 0)
+    {
+        error = strerror(errno);
+        return nullptr;
+    }
+    if (pipe2(out, O_CLOEXEC) != 0)
+    {
+        error = strerror(errno);
+        close(in[0]), close(in[1]);
+        return nullptr;
+    }
+    if (pipe2(err, O_CLOEXEC) != 0)
+    {
+        error = strerror(errno);
+        close(in[0]), close(in[1]), close(out[0]), close(out[1]);
+        return nullptr;
+    }
+
+    // Everything exec needs is prepared before fork.
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(path.c_str()));
+    for (size_t i = 1; i < args.size(); ++i)
+        argv.push_back(const_cast<char*>(args[i].c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (const std::string& entry : env)
+        envp.push_back(const_cast<char*>(entry.c_str()));
+    envp.push_back(nullptr);
+
+    pid_t pid = fork();
+    if (pid < 0)
+    {
+        error = strerror(errno);
+        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]})
+            close(fd);
+        return nullptr;
+    }
+    if (pid == 0)
+    {
+        setpgid(0, 0);
+        signal(SIGPIPE, SIG_DFL);
+        // dup2 clears close-on-exec on the copies; every other descriptor of
+        // the server (sockets, other sessions' pipes) closes on exec or here.
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        closefrom(3);
+        execve(argv[0], argv.data(), envp.data());
+        const char* message = strerror(errno);
+        (void)!write(2, message, strlen(message));
+        (void)!write(2, "\n", 1);
+        _exit(127);
+    }
+    setpgid(pid, pid);
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    setNonBlocking(in[1]);
+    setNonBlocking(out[0]);
+    setNonBlocking(err[0]);
+    return std::unique_ptr<CommandSession>(new CommandSession(pid, in[1], out[0], err[0]));
+}
+
+CommandSession::CommandSession(pid_t pid, int in, int out, int err)
+    : myPid(pid), myIn(in), myOut(out), myErr(err), myInputClosing(false), myReaped(false),
+      myExitStatus(0)
+{
+}
+
+CommandSession::~CommandSession()
+{
+    closeFd(myIn);
+    closeFd(myOut);
+    closeFd(myErr);
+    if (!myReaped)
+    {
+        kill(-myPid, SIGTERM);
+        for (int i = 0; i < 50; ++i)
+        {
+            if (waitpid(myPid, nullptr, WNOHANG) == myPid)
+                return;
+            usleep(20000);
+        }
+        kill(-myPid, SIGKILL);
+        waitpid(myPid, nullptr, 0);
+    }
+}
+
+void CommandSession::feedInput(const unsigned char* data, size_t length, bool inputOpen)
+{
+    if (myIn < 0)
+        return;
+    if (data && length > 0)
+        myPendingInput.append(reinterpret_cast<const char*>(data), length);
+    if (!inputOpen)
+        myInputClosing = true;
+    flushInput();
+}
+
+void CommandSession::flushInput()
+{
+    while (myIn >= 0 && !myPendingInput.empty())
+    {
+        ssize_t n = write(myIn, myPendingInput.data(), myPendingInput.size());
+        if (n > 0)
+        {
+            myPendingInput.erase(0, size_t(n));
+        }
+        else if (n < 0 && errno == EINTR)
+        {
+            continue;
+        }
+        else if (n < 0 && errno == EAGAIN)
+        {
+            return;  // the pipe is full; the rest goes with a later call
+        }
+        else
+        {
+            // The command no longer reads its input.
+            myPendingInput.clear();
+            closeFd(myIn);
+        }
+    }
+    if (myInputClosing && myPendingInput.empty())
+        closeFd(myIn);
+}
+
+bool CommandSession::drain(int& fd, std::string& into, size_t maxChunk, bool& more)
+{
+    char buffer[65536];
+    while (fd >= 0 && into.size() < maxChunk)
+    {
+        size_t want = std::min(sizeof buffer, maxChunk - into.size());
+        ssize_t n = read(fd, buffer, want);
+        if (n > 0)
+            into.append(buffer, size_t(n));
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else if (n < 0 && errno == EAGAIN)
+            return true;
+        else
+            closeFd(fd);  // end of the stream (or a broken pipe)
+    }
+    if (fd >= 0)
+        more = true;
+    return fd >= 0;
+}
+
+SessionProgress CommandSession::collect(size_t maxChunk)
+{
+    SessionProgress progress;
+    flushInput();
+    progress.outOpen = drain(myOut, progress.out, maxChunk, progress.morePending);
+    progress.errOpen = drain(myErr, progress.err, maxChunk, progress.morePending);
+    if (!myReaped && !progress.outOpen && !progress.errOpen)
+    {
+        int status = 0;
+        if (waitpid(myPid, &status, WNOHANG) == myPid)
+        {
+            myReaped = true;
+            myExitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+    }
+    progress.complete = myReaped;
+    progress.returnCode = myReaped ? myExitStatus : 0;
+    return progress;
+}

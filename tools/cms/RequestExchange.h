@@ -1,0 +1,36 @@
+#ifndef REQUEST_EXCHANGE_H
+#define REQUEST_EXCHANGE_H
+
+#include <string>
+
+struct soap;
+
+// One HTTP request on an accepted connection. The request is read whole
+// first, so that it can be recorded byte for byte and answered either with a
+// scripted raw reply or by the generated service dispatcher.
+class RequestExchange
+{
+public:
+    RequestExchange(struct soap* context, int number);
+
+    // Reads the headers and the Content-Length bytes of the body.
+    bool readRequest();
+    // Writes the raw request to DIR/request-NNNN.http.
+    void record(const std::string& dir) const;
+    // Sends DIR/reply-NNNN.http as it is when that file exists.
+    bool sendScriptedReply(const std::string& dir);
+    // Hands the request bytes to the runtime and serves them.
+    int serve();
+
+private:
+    static size_t replay(struct soap* context, char* buffer, size_t length);
+    std::string fileName(const std::string& dir, const char* kind) const;
+
+    struct soap* myContext;
+    int myNumber;
+    std::string myRequest;
+    size_t myReplayed;
+    size_t (*myTransportRecv)(struct soap*, char*, size_t);
+};
+
+#endif

@@ -1,0 +1,110 @@
+// velcms: stand-in for the CMS's logon service and clif service, serving both
+// over HTTPS (or plain HTTP) on one port, one request at a time.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+
+#include <cstring>
+#include <iostream>
+
+#include "CmsState.h"
+#include "RequestExchange.h"
+#include "SoapBindingNsmap.h"
+#include "soapH.h"
+
+namespace
+{
+volatile sig_atomic_t s_stopRequested = 0;
+
+void requestStop(int)
+{
+    s_stopRequested = 1;
+}
+
+void installSignals()
+{
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = requestStop;  // no SA_RESTART: a pending accept returns
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+int boundPort(SOAP_SOCKET socket)
+{
+    sockaddr_storage address;
+    socklen_t length = sizeof address;
+    if (getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return -1;
+    if (address.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
+    return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+}
+
+void handleConnection(struct soap* context, const CmsOptions& options, int number)
+{
+    if (!options.serverPem.empty() && soap_ssl_accept(context) != SOAP_OK)
+        return;
+    RequestExchange exchange(context, number);
+    if (!exchange.readRequest())
+        return;
+    if (!options.recordDir.empty())
+        exchange.record(options.recordDir);
+    if (!options.scriptDir.empty() && exchange.sendScriptedReply(options.scriptDir))
+        return;
+    exchange.serve();
+}
+}
+
+int main(int argc, char** argv)
+{
+    CmsState state;
+    if (!state.options.parse(argc, argv))
+        return 2;
+    const CmsOptions& options = state.options;
+    if (!options.usersFile.empty())
+        state.users = readUsers(options.usersFile);
+    installSignals();
+
+    struct soap context;
+    soap_init(&context);
+    soap_set_namespaces(&context, namespaces);
+    context.user = &state;
+    context.bind_flags = SO_REUSEADDR;
+    context.accept_timeout = -200000;  // wake up five times a second to notice SIGTERM
+    context.recv_timeout = 30;
+    context.send_timeout = 30;
+    if (!options.serverPem.empty() &&
+        soap_ssl_server_context(&context, SOAP_SSL_NO_AUTHENTICATION, options.serverPem.c_str(), nullptr,
+                                nullptr, nullptr, nullptr, nullptr, nullptr) != SOAP_OK)
+    {
+        soap_print_fault(&context, stderr);
+        return 1;
+    }
+    if (!soap_valid_socket(soap_bind(&context, options.host.c_str(), options.port, 16)))
+    {
+        soap_print_fault(&context, stderr);
+        return 1;
+    }
+    const char* scheme = options.serverPem.empty() ? "http" : "https";
+    std::cout << "velcms listening on " << scheme << "://" << options.host << ":"
+              << boundPort(context.master) << std::endl;
+
+    int requestNumber = 0;
+    while (!s_stopRequested)
+    {
+        if (!soap_valid_socket(soap_accept(&context)))
+            continue;  // time-out, interrupted or failed accept
+        handleConnection(&context, options, ++requestNumber);
+        soap_destroy(&context);
+        soap_end(&context);
+        soap_closesock(&context);
+    }
+    state.sessions.clear();  // ends the commands still running
+    soap_destroy(&context);
+    soap_end(&context);
+    soap_done(&context);
+    return 0;
+}
