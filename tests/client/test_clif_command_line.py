@@ -1,0 +1,160 @@
+"""clifclient's command line, logon choice and connection help, run as a user would."""
+
+import os
+import subprocess
+
+import clif_fixture as cf
+
+ERROR_HEAD = b"Parse error. The following options caused trouble: \n"
+PASSWORD_LINE = b"The password argument was incorrectly specified.\n"
+USERNAME_LINE = b"The username argument was incorrectly specified.\n"
+CMS_LINE = b"The cms argument was incorrectly specified.\n"
+ENV_LINE = b"The environment argument(s) was incorrectly specified.\n"
+EMPTY_VALUE = b"Error: no arg specified, but expected\n"
+
+PRINT_ARGS = 'for a in "$@"; do printf "[%s]" "$a"; done; echo\n'
+
+
+class CommandLine(cf.ClifTestCase):
+    def setUp(self):
+        self.command("velnode", PRINT_ARGS)
+        self.command("veluser", 'echo "veluser $*"\n')
+
+    def test_options_anywhere_in_all_spellings_are_taken_out(self):
+        for args in (["-a", "--user", "admin", "b", "--pass", "secret", "--cms", "h", "--env", "X=1", "c"],
+                     ["--username", "nobody", "-a", "--password", "wrong", "b", "--user", "admin",
+                      "--password", "secret", "c", "--cms", "x", "--cms", "y"]):
+            with self.subTest(args=args):
+                result = self.run_client(args, user=False)
+                self.assertEqual((0, b"[-a][b][c]\n", b""), (result.returncode, result.stdout, result.stderr))
+                logon = self.sent()[0]
+                self.assertEqual(("admin", "secret"),
+                                 (cf.child_text(logon, "username"), cf.child_text(logon, "password")))
+                self.assertEqual(["velnode", "-a", "b", "c"], cf.forwarded_args(self.sent()[1]))
+
+    def test_command_name_is_the_program_name(self):
+        result = self.run_client(["-l"], name="veluser")
+        self.assertEqual(b"veluser -l\n", result.stdout)
+        self.assertEqual(["veluser", "-l"], cf.forwarded_args(self.sent()[1]))
+
+    def test_ordinary_arguments_are_forwarded_unchanged(self):
+        args = ["--user=smith", "-user", "--USER", "", "a b", "--", "-x", "--cmsx", "ü"]
+        result = self.run_client(args)
+        self.assertEqual(0, result.returncode)
+        self.assertEqual("".join("[%s]" % a for a in args).encode() + b"\n", result.stdout)
+
+    def test_cms_and_env_as_last_argument_are_forwarded(self):
+        for last in ("--cms", "--env"):
+            with self.subTest(last=last):
+                result = self.run_client(["-l", last])
+                self.assertEqual(b"[-l][%s]\n" % last.encode(), result.stdout)
+        result = self.run_client(["--cms", "host", "-l"])
+        self.assertEqual(b"[-l]\n", result.stdout)
+
+    def assertRefused(self, args, expected_output, user=False):
+        result = self.run_client(args, user=user)
+        self.assertEqual((1, expected_output, b""), (result.returncode, result.stdout, result.stderr))
+        self.assertEqual([], self.sent(), "nothing may be sent after a command-line error")
+
+    def test_user_or_password_as_last_argument_is_an_error(self):
+        self.assertRefused(["-l", "--user"], ERROR_HEAD + USERNAME_LINE)
+        self.assertRefused(["-l", "--password"], ERROR_HEAD + PASSWORD_LINE)
+
+    def test_value_starting_with_dash_is_refused(self):
+        self.assertRefused(["--user", "-x"], ERROR_HEAD + USERNAME_LINE)
+        self.assertRefused(["--cms", "-x"], ERROR_HEAD + CMS_LINE)
+        self.assertRefused(["--env", "-x"], ERROR_HEAD + ENV_LINE)
+
+    def test_empty_value_is_announced_before_the_block(self):
+        self.assertRefused(["--user", ""], EMPTY_VALUE + ERROR_HEAD + USERNAME_LINE)
+        self.assertRefused(["--pass", "", "--cms", ""],
+                           EMPTY_VALUE + EMPTY_VALUE + ERROR_HEAD + PASSWORD_LINE + CMS_LINE)
+
+    def test_all_errors_in_bit_order(self):
+        self.assertRefused(["--env", "-e", "--cms", "-c", "--user", "-u", "--pass"],
+                           ERROR_HEAD + PASSWORD_LINE + USERNAME_LINE + CMS_LINE + ENV_LINE)
+
+    def test_env_value_without_equals_is_an_environment_error(self):
+        self.assertRefused(["--env", "NOEQUALS", "-l"], ERROR_HEAD + ENV_LINE, user=True)
+
+
+class Logon(cf.ClifTestCase):
+    def setUp(self):
+        self.command("velnode", 'echo ran\n')
+
+    def test_user_and_password(self):
+        result = self.run_client(["--user", "admin", "--pass", "secret"], user=False)
+        self.assertEqual((0, b"ran\n"), (result.returncode, result.stdout))
+        self.assertEqual(["logon", "invoke"], [r.operation() for r in self.sent()[:2]])
+        logon = self.sent()[0]
+        self.assertEqual(("admin", "secret"), (cf.child_text(logon, "username"), cf.child_text(logon, "password")))
+        self.assertEqual("admin", cf.child_text(self.sent()[1], "in1"))
+
+    def test_user_alone_logs_on_with_the_cms_key(self):
+        result = self.run_client(["--user", "admin"], user=False)
+        self.assertEqual((0, b"ran\n"), (result.returncode, result.stdout))
+        self.assertEqual(["getCMSConfigPath", "logonAsRoot", "invoke"], [r.operation() for r in self.sent()[:3]])
+        root_logon = self.sent()[1]
+        self.assertEqual("admin", cf.child_text(root_logon, "username"))
+        self.assertEqual(b"cms private key bytes\n",
+                         cf.vt.base64.b64decode(cf.child_text(root_logon, "cmsPrivateKeyBytes")))
+
+    def test_password_alone_uses_the_local_login_name(self):
+        result = self.run_client(["--pass", "localpw"], user=False)
+        self.assertEqual((0, b"ran\n"), (result.returncode, result.stdout))
+        logon = self.sent()[0]
+        self.assertEqual((cf.LOCAL_USER, "localpw"),
+                         (cf.child_text(logon, "username"), cf.child_text(logon, "password")))
+        self.assertEqual(cf.LOCAL_USER, cf.child_text(self.sent()[1], "in1"))
+
+    def test_failed_logon_prints_the_connection_help(self):
+        result = self.run_client(["--user", "admin", "--pass", "wrong"], user=False)
+        self.assertEqual((255, cf.CONNECTION_HELP, b""), (result.returncode, result.stdout, result.stderr))
+        self.assertOperations(["logon"])
+
+    def test_empty_token_is_a_failed_logon(self):
+        self.script(1, cf.logon_reply(""))
+        result = self.run_client([])
+        self.assertEqual((255, cf.CONNECTION_HELP), (result.returncode, result.stdout))
+
+    def test_invoke_fault(self):
+        self.script(2, cf.fault_reply("No such command here"), status=500)
+        result = self.run_client(["-l"])
+        self.assertEqual((255, b"There was a problem invoking the command, No such command here\n"),
+                         (result.returncode, result.stdout))
+        self.assertOperations(["logon", "invoke"])
+
+
+class ConfigurationDirectory(cf.ClifTestCase):
+    """Which CLIClientConfig.cfg is read shows in the LOCALE entry each one sets."""
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.pathdir = cls.stage_install(os.path.join(cls.work, "viapath"), extra_words=["LOCALE=from_path"])
+        cls.cwddir = cls.stage_install(os.path.join(cls.work, "viacwd"), extra_words=["LOCALE=from_cwd"])
+        os.makedirs(os.path.join(cls.work, "viacwd", "sub"))
+
+    def setUp(self):
+        self.command("velnode", 'echo "$LOCALE"\n')
+
+    def test_from_the_program_path(self):
+        result = self.run_client([], argv0=os.path.join(self.pathdir, "..", "bin", "velnode"))
+        self.assertEqual(b"from_path\n", result.stdout)
+
+    def test_from_the_search_path_with_empty_pieces(self):
+        result = self.run_client([], argv0="velnode", env={"PATH": "/nonexistent::" + self.pathdir + ":"})
+        self.assertEqual(b"from_path\n", result.stdout)
+
+    def test_from_the_working_directory(self):
+        result = self.run_client([], argv0="velnode", executable=os.path.join(self.pathdir, "velnode"),
+                                 env={"PATH": "/nonexistent"}, cwd=os.path.join(self.work, "viacwd", "sub"))
+        self.assertEqual(b"from_cwd\n", result.stdout)
+
+    def test_dot_slash_program(self):
+        result = self.run_client([], argv0="./velnode", cwd=self.cwddir)
+        self.assertEqual(b"from_cwd\n", result.stdout)
+
+
+if __name__ == "__main__":
+    cf.main()
