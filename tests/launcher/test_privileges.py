@@ -1,0 +1,152 @@
+"""Black-box tests of a set-user-ID launcher started by an unprivileged user: keys with the start
+privileges, the Java main with the caller's own user ID and mask 022, and a secure start that
+ignores the caller's choice of code and files. Needs root (users, set-user-ID copies, a private
+/opt in a mount namespace, since a secure start only uses the default tree)."""
+
+import os
+import pwd
+import shutil
+import subprocess
+import unittest
+
+from launcher_env import LAUNCHER, STAGE, Workspace, is_root, namespaced, run
+
+COMMANDS = ["velnode", "velversion", "velpassword", "velinit"]
+
+
+def add_user(name):
+    subprocess.run(["useradd", "--system", "--no-create-home", "--user-group", "--shell",
+                    "/usr/sbin/nologin", name], check=True, timeout=30)
+    return pwd.getpwnam(name).pw_uid
+
+
+def remove_user(name):
+    subprocess.run(["userdel", name], timeout=30, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # The runtime keeps a per-user performance data directory in /tmp.
+    shutil.rmtree("/tmp/hsperfdata_" + name, ignore_errors=True)
+
+
+def restrictive_mask():
+    os.umask(0o077)
+
+
+@unittest.skipUnless(is_root(), "needs root to create users and set-user-ID copies")
+class SetUserIdLauncher(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.ws = Workspace()
+        cls.users = []
+        suffix = str(os.getpid())
+        cls.runner = "vlr" + suffix
+        cls.owner = "vlo" + suffix
+        try:
+            cls.runner_uid = add_user(cls.runner)
+            cls.users.append(cls.runner)
+            cls.owner_uid = add_user(cls.owner)
+            cls.users.append(cls.owner)
+            cls.opt = os.path.join(cls.ws.root, "opt")
+            os.mkdir(cls.opt)
+            shutil.copytree(os.path.join(STAGE, "opt", "vel"), os.path.join(cls.opt, "vel"), symlinks=True)
+            cls.var_opt = os.path.join(cls.ws.root, "var-opt")
+            os.makedirs(os.path.join(cls.var_opt, "vel", "logs"))
+            os.chmod(os.path.join(cls.var_opt, "vel", "logs"), 0o1777)
+            cls.root_bin = cls.install_copy("root-bin", 0)
+            cls.owner_bin = cls.install_copy("owner-bin", cls.owner_uid)
+        except Exception:
+            cls.tearDownClass()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        for name in cls.users:
+            remove_user(name)
+        cls.ws.close()
+
+    @classmethod
+    def install_copy(cls, directory, owner):
+        path = os.path.join(cls.ws.root, directory)
+        os.mkdir(path, 0o755)
+        program = os.path.join(path, "vellauncher")
+        shutil.copy(LAUNCHER, program)
+        os.chown(program, owner, -1)
+        os.chmod(program, 0o4755)   # after chown, which clears the set-user-ID bit
+        for name in COMMANDS:
+            cls.ws.link(name, "vellauncher", directory=path)
+        return path
+
+    def start(self, bin_dir, name, env=None, as_runner=True, args=()):
+        argv = [os.path.join(bin_dir, name)] + list(args)
+        if as_runner:
+            argv = ["setpriv", "--reuid", self.runner, "--regid", self.runner, "--clear-groups"] + argv
+        binds = [(self.opt, "/opt"), (self.var_opt, "/var/opt")]
+        return run(namespaced(binds, argv), env=env if env is not None else self.ws.env(None),
+                   preexec_fn=restrictive_mask)
+
+    def ids(self, real, effective, saved, mask):
+        return "uid=%d,%d,%d umask=%s" % (real, effective, saved, mask)
+
+    def check_copy(self, bin_dir, owner_uid):
+        user = self.runner_uid
+        node = self.start(bin_dir, "velnode")
+        self.assertEqual(node.status, 0, node.err)
+        self.assertEqual(node.lines()[0], "setKeys " + self.ids(user, owner_uid, owner_uid, "0077"))
+        self.assertEqual(node.value("ids"), self.ids(user, user, user, "0022"))
+
+        for name in ["velversion", "velpassword"]:
+            result = self.start(bin_dir, name)
+            self.assertEqual(result.status, 0, result.err)
+            self.assertNotIn("setKeys", result.out)
+            self.assertEqual(result.value("ids"), self.ids(user, user, user, "0022"))
+
+        init = self.start(bin_dir, "velinit")
+        self.assertEqual(init.status, 0, init.err)
+        self.assertNotIn("setKeys", init.out)
+        self.assertEqual(init.value("ids"), self.ids(user, owner_uid, owner_uid, "0077"))
+
+    def test_copy_owned_by_root(self):
+        self.check_copy(self.root_bin, 0)
+
+    def test_copy_owned_by_an_ordinary_owner_keeps_no_saved_id(self):
+        self.check_copy(self.owner_bin, self.owner_uid)
+
+    def hostile_env(self, base):
+        return self.ws.env(base, VEL_USE_ENV="", CLASSPATH="/evil/classes.jar", LD_LIBRARY_PATH="/evil/lib",
+                           JAVA_HOME="/evil/jre", VEL_JVM_OPTS="-Dvel.injected=1", VEL_GC_TRACE="",
+                           VEL_EPROF_TRACE="", VEL_DTRACE="0,31", VEL_SHOW_JVM_OPTS="", FOREGROUND="")
+
+    def test_secure_start_ignores_the_callers_choice_of_code_and_files(self):
+        for bin_dir in [self.root_bin, self.owner_bin]:
+            with self.subTest(bin_dir=bin_dir):
+                result = self.start(bin_dir, "velnode", env=self.hostile_env("/evil"))
+                self.assertEqual(result.status, 0, result.err)
+                options = result.options()
+                self.assertEqual(len(options), 25, options)
+                self.assertEqual(options[14], "")   # no VEL_BASE_DIR
+                self.assertTrue(options[16].startswith("-Djava.class.path=/opt/vel/lib/vel.jar:"), options[16])
+                self.assertEqual(options[17], "-Djava.home=/opt/vel/j2re/")
+                self.assertTrue(options[18].startswith("-Djava.library.path=/opt/vel/j2re/lib/i386/:"))
+                self.assertEqual(options[-2], "-DFOREGROUND=true")
+                self.assertFalse([o for o in options if "evil" in o or "injected" in o or "-Xloggc" in o
+                                  or "hprof" in o], options)
+                self.assertEqual(os.listdir(os.path.join(self.var_opt, "vel", "logs")), [])
+                self.assertEqual(result.main_class(), "com.orva.vel.cli.VelCommandDispatcher")
+
+    def test_root_start_is_not_secure_and_honours_the_variables(self):
+        base = self.ws.tree("alt")
+        env = self.hostile_env(base)
+        del env["VEL_EPROF_TRACE"], env["JAVA_HOME"], env["LD_LIBRARY_PATH"]
+        result = self.start(self.root_bin, "velnode", env=env, as_runner=False)
+        self.assertEqual(result.status, 0, result.err)
+        options = result.options()
+        self.assertEqual(options[14], "-DVEL_BASE_DIR=" + base)
+        self.assertTrue(options[16].startswith("-Djava.class.path=/evil/classes.jar:" + base), options[16])
+        self.assertIn("-Dvel.injected=1", options)
+        self.assertIn("-Xloggc:" + base + "/var/opt/vel/logs/velnode.gc.log", options)
+        self.assertEqual(result.value("ids"), "uid=0,0,0 umask=0022")
+        traces = os.listdir(os.path.join(self.var_opt, "vel", "logs"))
+        self.assertEqual(traces, ["velnode.dbg.%d" % result.pid])
+        os.remove(os.path.join(self.var_opt, "vel", "logs", traces[0]))
+
+
+if __name__ == "__main__":
+    unittest.main()
