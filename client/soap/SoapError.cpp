@@ -18,6 +18,11 @@ SoapError* SoapError::fromContext(struct soap* context)
     // only that (transport and HTTP errors).
     if (context->error)
         soap_set_fault(context);
-    return new SoapError(textOf(soap_faultcode(context)), textOf(soap_faultstring(context)),
-                         textOf(soap_faultdetail(context)));
+    std::string detail = textOf(soap_faultdetail(context));
+    // A refused TLS handshake is reported under the detail that names where
+    // the connection failed, as for every other connect failure; the fault
+    // string keeps the TLS library's reason.
+    if (context->error == SOAP_SSL_ERROR && detail == "SSL/TLS handshake failed")
+        detail = "SSL connect failed in tcp_connect()";
+    return new SoapError(textOf(soap_faultcode(context)), textOf(soap_faultstring(context)), detail);
 }

@@ -1,5 +1,6 @@
 #include "TlsClientSetup.h"
 
+#include <cstdio>
 #include <set>
 #include <string>
 
@@ -15,6 +16,18 @@ const char* keptName(const std::string& name)
     static std::set<std::string> s_names;
     return s_names.insert(name).first->c_str();
 }
+
+// The random file must exist and hold at least one byte; the runtime alone
+// would let a missing file pass.
+bool yieldsAByte(const char* path)
+{
+    FILE* file = std::fopen(path, "rb");
+    if (!file)
+        return false;
+    bool gotByte = std::fgetc(file) != EOF;
+    std::fclose(file);
+    return gotByte;
+}
 }
 
 int setupTlsClient(struct soap* context)
@@ -23,6 +36,8 @@ int setupTlsClient(struct soap* context)
         return SOAP_EOM;
     const char* caFile = keptName(s_CLIConfigDirectory + "server_cert.pem");
     const char* randomFile = keptName(s_CLIConfigDirectory + "randomfile");
+    if (!yieldsAByte(randomFile))
+        return soap_set_receiver_error(context, "SSL/TLS error", "Can't load randomness", SOAP_SSL_ERROR);
     // Trust only the CA file: with the host-name check off, the default CA
     // store would let any publicly signed certificate for any host pass.
     int rc = soap_ssl_client_context(context,
