@@ -112,7 +112,8 @@ class SetUserIdLauncher(unittest.TestCase):
     def hostile_env(self, base):
         return self.ws.env(base, VEL_USE_ENV="", CLASSPATH="/evil/classes.jar", LD_LIBRARY_PATH="/evil/lib",
                            JAVA_HOME="/evil/jre", VEL_JVM_OPTS="-Dvel.injected=1", VEL_GC_TRACE="",
-                           VEL_EPROF_TRACE="", VEL_DTRACE="0,31", VEL_SHOW_JVM_OPTS="", FOREGROUND="")
+                           VEL_EPROF_TRACE="", VEL_DTRACE="0,31", VEL_SHOW_JVM_OPTS="", FOREGROUND="",
+                           JAVA_TOOL_OPTIONS="-Dvel.injected=1")
 
     def test_secure_start_ignores_the_callers_choice_of_code_and_files(self):
         for bin_dir in [self.root_bin, self.owner_bin]:
@@ -130,11 +131,13 @@ class SetUserIdLauncher(unittest.TestCase):
                                   or "hprof" in o], options)
                 self.assertEqual(os.listdir(os.path.join(self.var_opt, "vel", "logs")), [])
                 self.assertEqual(result.main_class(), "com.orva.vel.cli.VelCommandDispatcher")
+                # The runtime, too, leaves its option variable alone in a privileged process.
+                self.assertNotIn("Picked up JAVA_TOOL_OPTIONS", result.err)
 
     def test_root_start_is_not_secure_and_honours_the_variables(self):
         base = self.ws.tree("alt")
         env = self.hostile_env(base)
-        del env["VEL_EPROF_TRACE"], env["JAVA_HOME"], env["LD_LIBRARY_PATH"]
+        del env["VEL_EPROF_TRACE"], env["JAVA_HOME"], env["LD_LIBRARY_PATH"], env["JAVA_TOOL_OPTIONS"]
         result = self.start(self.root_bin, "velnode", env=env, as_runner=False)
         self.assertEqual(result.status, 0, result.err)
         options = result.options()
