@@ -5,7 +5,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -133,6 +136,24 @@ TEST_F(TraceTest, MacrosWriteNothingWhileTheTraceIsOff)
     DBG_MSG("x");
     DBG_INT(indent);
     EXPECT_EQ(traced(), "");
+}
+
+TEST_F(TraceTest, StartTruncatesAnOldFileAndWritesTheBanner)
+{
+    char path[] = "/tmp/vel-trace-XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "left over\n", 10), 10);
+    close(fd);
+    setenv("VEL_DTRACE", "3,31", 1);
+    debug_initialize(0, "VEL_DTRACE", path);
+    EXPECT_EQ(_Debug, 0x80000008u);
+    std::ifstream file(path);
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    unlink(path);
+    ASSERT_EQ(text.size(), 26u) << text;   // asctime's 25 characters and an empty line
+    EXPECT_EQ(text.substr(24), "\n\n");
+    EXPECT_EQ(text.find("left over"), std::string::npos);
 }
 
 TEST_F(TraceTest, NoTraceWithoutLevels)

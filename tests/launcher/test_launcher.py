@@ -3,6 +3,7 @@ against the staged install tree (VEL_BASE_DIR) and private copies of it."""
 
 import os
 import shutil
+import sys
 import unittest
 
 from launcher_env import (AUX_DISPATCHER, BASE_ENV, CLI_DISPATCHER, EXTRAS, LAUNCHER, STAGE,
@@ -145,6 +146,17 @@ class CommandTables(LauncherTestCase):
                 env = self.ws.env(VEL_DTRACE="0,31", VEL_SHOW_JVM_OPTS="")
                 result = run([name, "a"], env=env, executable=LAUNCHER)
                 self.assertEqual((result.status, result.out, result.err), (1, "", ""))
+
+
+    def test_empty_argument_vector_ends_with_status_1(self):
+        # execve with no argv[0] at all; newer kernels hand the program an empty name instead.
+        script = ("import ctypes, sys\n"
+                  "libc = ctypes.CDLL(None, use_errno=True)\n"
+                  "empty = (ctypes.c_char_p * 1)(None)\n"
+                  "libc.execve(sys.argv[1].encode(), empty, empty)\n"
+                  "sys.exit(99)\n")
+        result = run([sys.executable, "-c", script, LAUNCHER])
+        self.assertEqual((result.status, result.out, result.err), (1, "", ""))
 
 
 class DisplayHandling(LauncherTestCase):
