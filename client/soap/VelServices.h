@@ -97,7 +97,7 @@ struct ns0__getCMSConfigPathResponse
 {
     std::string getCMSConfigPathReturn;
 };
-int ns0__getCMSConfigPath(void* _, struct ns0__getCMSConfigPathResponse& r);
+int ns0__getCMSConfigPath(struct ns0__getCMSConfigPathResponse& r);
 
 struct ns5__invokeResponse
 {

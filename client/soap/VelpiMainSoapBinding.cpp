@@ -40,5 +40,5 @@ int VelpiMainSoapBinding::ns0__getCMSConfigPath(struct ns0__getCMSConfigPathResp
 {
     if (int rc = checkSoapCall(soap, endpoint))
         return rc;
-    return soap_call_ns0__getCMSConfigPath(soap, endpoint, nullptr, nullptr, result);
+    return soap_call_ns0__getCMSConfigPath(soap, endpoint, nullptr, result);
 }

@@ -85,10 +85,10 @@ NS = {
     "SOAP-ENC": "http://schemas.xmlsoap.org/soap/encoding/",
     "xsi": "http://www.w3.org/2001/XMLSchema-instance",
     "xsd": "http://www.w3.org/2001/XMLSchema",
-    "ns3": "http://xml.apache.org/xml-soap",
     "ns1": "http://clifservice",
-    "ns0": "urn:vel-clientsoap-5.0",
+    "ns3": "http://xml.apache.org/xml-soap",
     "ns5": "http://clif.server.vel.orva.com",
+    "ns0": "urn:vel-clientsoap-5.0",
 }
 
 LOGON_PATH = "/velsoap/services/VelpiMain5_0"

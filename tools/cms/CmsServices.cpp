@@ -146,7 +146,7 @@ int ns0__logonAsRoot(struct soap* soap, xsd__base64Binary cmsPrivateKeyBytes, st
     return SOAP_OK;
 }
 
-int ns0__getCMSConfigPath(struct soap* soap, void*, struct ns0__getCMSConfigPathResponse& r)
+int ns0__getCMSConfigPath(struct soap* soap, struct ns0__getCMSConfigPathResponse& r)
 {
     r.getCMSConfigPathReturn = stateOf(soap).options.configDir;
     return SOAP_OK;
