@@ -1,0 +1,71 @@
+"""A command that writes a large output stream runs through the invocation
+client in bounded memory: the client keeps only the last two replies' bytes.
+
+usage: test_large_output.py CLIFSOAPDRIVER VELCMS
+"""
+
+import hashlib
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from vel_testsupport import StandInCms, make_command, make_pki, write_client_config
+
+DRIVER = None
+VELCMS = None
+
+LINE = b"0123456789abcdefghijklmnopqrstu\n"  # 32 bytes
+TOTAL = 256 * 1024 * 1024
+CHUNK = 2 * 1024 * 1024          # output bytes per reply
+RSS_LIMIT_KB = 64 * 1024         # far below the 256 MiB that passes through
+
+
+class LargeOutput(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="vel-large-")
+        self.addCleanup(shutil.rmtree, self.dir, True)
+
+    def test_output_stream_in_flat_memory(self):
+        cms = StandInCms(VELCMS, self.dir, tls_pem=make_pki().server_pem, poll_ms=10, max_chunk=CHUNK)
+        make_command(cms.commands_dir, "flood", "yes %s | head -c %d\n" % (LINE.decode().strip(), TOTAL))
+        with cms:
+            config = write_client_config(os.path.join(self.dir, "cfg"), cms.logon_url, cms.invoke_url)
+            process = subprocess.Popen([DRIVER, config, "run", cms.logon_url, cms.invoke_url, "admin", "secret",
+                                        "--maxrss", "--", "flood"], stdin=subprocess.DEVNULL,
+                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            watchdog = threading.Timer(240, process.kill)
+            watchdog.start()
+            try:
+                digest, received = hashlib.sha256(), 0
+                while True:
+                    block = process.stdout.read(1 << 20)
+                    if not block:
+                        break
+                    digest.update(block)
+                    received += len(block)
+                err = process.stderr.read().decode()
+                process.wait(timeout=30)
+            finally:
+                watchdog.cancel()
+                process.stdout.close()
+                process.stderr.close()
+
+        expected = hashlib.sha256()
+        block = LINE * (1 << 15)
+        for _ in range(TOTAL // len(block)):
+            expected.update(block)
+        self.assertEqual(process.returncode, 0, err)
+        self.assertEqual(received, TOTAL)
+        self.assertEqual(digest.hexdigest(), expected.hexdigest())
+        maxrss = int(err.split("maxrss=")[1].split()[0])
+        self.assertLess(maxrss, RSS_LIMIT_KB, "peak resident size %d KiB" % maxrss)
+
+
+if __name__ == "__main__":
+    DRIVER, VELCMS = sys.argv[1], sys.argv[2]
+    unittest.main(argv=sys.argv[:1], verbosity=2)
