@@ -1,5 +1,6 @@
 """clifclient's configuration file and the environment map it sends to the CMS."""
 
+import ctypes
 import os
 import shutil
 import tempfile
@@ -103,6 +104,26 @@ class EnvironmentMap(cf.ClifTestCase):
         for key, value in {"ZED": "last", "AAA": "first", "abc": "lower", "EMPTY": "", "EQ": "a=b",
                            "PATH": "/usr/bin:/bin"}.items():
             self.assertEqual(value, env.get(key), key)
+
+    def test_malformed_environment_entries_are_not_sent(self):
+        # Such entries cannot be made through os.environ: the child execs by hand.
+        envp_entries = [b"NOEQUALS", b"=leading", b"GOOD=1", b"PATH=/usr/bin:/bin", b"LC_ALL=C"]
+        program = os.path.join(self.bindir, "velnode").encode()
+        argv = (ctypes.c_char_p * 6)(program, b"--user", b"admin", b"--pass", b"secret", None)
+        envp = (ctypes.c_char_p * (len(envp_entries) + 1))(*envp_entries, None)
+
+        def exec_with_raw_environment():
+            ctypes.CDLL(None).execve(program, argv, envp)
+
+        self.script(2, invoke_reply(complete=True, returnCode=0, sessionId="s"))
+        self.first_request = len(self.cms.requests()) + 1
+        result = cf.vt.run(["/bin/false"], timeout=30, stdin=cf.subprocess.DEVNULL, cwd=self.work,
+                           preexec_fn=exec_with_raw_environment)
+        self.assertEqual(0, result.returncode, result.stdout)
+        keys = [k for k, _ in cf.env_items(self.sent()[1])]
+        self.assertIn("GOOD", keys)
+        self.assertNotIn("NOEQUALS", keys)
+        self.assertFalse([k for k in keys if k == "" or k.startswith("=") or "leading" in k], keys)
 
     def test_same_map_with_every_status_call(self):
         self.script(2, invoke_reply(complete=False, sessionId="s"))
