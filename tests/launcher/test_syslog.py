@@ -2,9 +2,10 @@
 Each run gets a private /dev whose /dev/log is this test's socket (mount namespace, root only)."""
 
 import os
+import shutil
 import unittest
 
-from launcher_env import SyslogCatcher, Workspace, is_root, run
+from launcher_env import EXTRAS, STAGE, SyslogCatcher, Workspace, is_root, run
 
 PROBE = os.environ["VEL_ERROREXIT_PROBE"]
 LOG_ERR_USER = b"<11>"   # facility user (the default), priority error
@@ -41,6 +42,24 @@ class ErrorExitSyslog(unittest.TestCase):
         self.assertLogged("ERROR:   The command 'velversion' cannot load the class "
                           "com/orva/vel/utilities/version/VelVersion.\n"
                           "Perhaps the command is restricted to administrative users.", "velversion")
+
+    def test_java_failures_go_to_the_log(self):
+        base = self.ws.tree("nomain")
+        shutil.copy(os.path.join(EXTRAS, "nomain.jar"), base + "/opt/vel/patch/")
+        cases = [
+            (["velnode", "--throw"], self.ws.env(STAGE),
+             "ERROR:   velnode received an exception from Java Virtual Machine."),
+            (["velnode"], self.ws.env(base),
+             "ERROR:   velnode cannot find the method main([Ljava/lang/String;)V in the "
+             "class com/orva/vel/cli/VelCommandDispatcher."),
+            (["velversion"], self.ws.env(STAGE, VEL_JVM_OPTS="-Xmxfoo"),
+             "ERROR:   Cannot create Java Virtual Machine for velversion."),
+        ]
+        for argv, env, message in cases:
+            with self.subTest(message=message):
+                result = run(self.catcher.argv([self.ws.link(argv[0])] + argv[1:]), env=env)
+                self.assertEqual(result.status, 1)
+                self.assertLogged(message, argv[0])
 
     def test_no_log_entry_on_success(self):
         result = run(self.catcher.argv([self.ws.link("velversion")]), env=self.ws.env())
