@@ -54,8 +54,9 @@ int ClifCmdInvoker::invokeCluiCmd(int argc, char** argv)
     return pollUntilComplete(invoker, token, current);
 }
 
-// With a password the ordinary logon is used; without one the logon on the CMS
-// itself, which also covers a password given without a user name.
+// A user name with a password logs on the ordinary way; anything else asks for
+// the logon with the CMS's key file, which works only on the CMS itself. A
+// password alone has the local login name as its user name by now.
 std::string ClifCmdInvoker::logOn(CLIClientLogon& logon)
 {
     if (!m_username.empty() && !m_password.empty())
