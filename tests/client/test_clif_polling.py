@@ -101,6 +101,13 @@ class ScriptedPolling(cf.ClifTestCase):
         self.assertEqual((255, b"partial\nPanic: Possibly lost connection to server\n"),
                          (result.returncode, result.stdout))
 
+    def test_failed_input_wait_ends_the_run(self):
+        result, _ = self.run_scripted([invoke_reply(complete=False, out=b"started\n", sessionId="s")],
+                                      preexec_fn=lambda: os.close(0))
+        self.assertEqual((1, b"started\n", b"select: poll: Bad file descriptor\n"),
+                         (result.returncode, result.stdout, result.stderr))
+        self.assertOperations(["logon", "invoke"])
+
 
 class LiveCommand(cf.ClifTestCase):
     """The stand-in runs real commands."""
