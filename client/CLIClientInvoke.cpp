@@ -104,6 +104,13 @@ ClifResult CLIClientInvoke::checkStatus(std::string token, std::string sessionId
                        stdinOpen);
 }
 
+ClifResult CLIClientInvoke::checkStatus(std::string token, std::string sessionId,
+                                        std::map<std::string, std::string> env, std::nullptr_t,
+                                        int, bool stdinOpen)
+{
+    return checkStatus(token, sessionId, env, static_cast<const unsigned char*>(nullptr), 0, stdinOpen);
+}
+
 SoapError* CLIClientInvoke::getSoapError()
 {
     return soapError;

@@ -1,6 +1,7 @@
 #ifndef CLI_CLIENT_INVOKE_H
 #define CLI_CLIENT_INVOKE_H
 
+#include <cstddef>
 #include <map>
 #include <string>
 #include <vector>
@@ -45,6 +46,10 @@ public:
     ClifResult checkStatus(std::string token, std::string sessionId,
                            std::map<std::string, std::string> env,
                            const char* in, int len, bool stdinOpen);
+    // No input at all (a literal null pointer would fit both forms above).
+    ClifResult checkStatus(std::string token, std::string sessionId,
+                           std::map<std::string, std::string> env,
+                           std::nullptr_t in, int len, bool stdinOpen);
 
     // The fault of the last failed call, null when it succeeded.
     SoapError* getSoapError();

@@ -86,6 +86,8 @@ class RequestShapes(CmsTestCase):
         self.assertTrue(records[0]["token"])
         request = self.cms.requests()[0]
         self.assertEqual(request.raw_soap_action, '""')
+        self.assertEqual(request.request_line, "POST /velsoap/services/VelpiMain5_0 HTTP/1.1")
+        self.assertEqual(request.headers["connection"], "close")  # one connection per call
         text = request.body.decode("latin-1")
         declarations = " ".join('xmlns:%s="%s"' % (p, u) for p, u in NS.items())
         self.assertIn("<SOAP-ENV:Envelope %s>" % declarations, text)
@@ -318,6 +320,24 @@ class CommandRuns(CmsTestCase):
         for i, process in enumerate(runs):
             out, err = process.communicate(timeout=60)
             self.assertEqual((process.returncode, out, err), (0, b"run%d\n" % i, b"run%d\n" % i))
+
+
+    def test_stopping_the_stand_in_ends_running_commands(self):
+        pid_file = os.path.join(self.dir, "pid")
+        make_command(self.cms.commands_dir, "forever", 'echo $$ > "%s"; exec sleep 120\n' % pid_file)
+        token = self.records("logon", self.cms.logon_url, "admin", "secret")[0]["token"]
+        self.records("calls", self.cms.invoke_url, token, "admin", "--", "forever")
+        deadline = time.monotonic() + 10
+        text = ""
+        while not text.endswith("\n") and time.monotonic() < deadline:
+            time.sleep(0.05)
+            if os.path.exists(pid_file):
+                with open(pid_file) as f:
+                    text = f.read()
+        pid = int(text)
+        self.cms.stop()
+        with self.assertRaises(ProcessLookupError):
+            os.kill(pid, 0)
 
 
 class TlsTrust(CmsTestCase):
