@@ -23,6 +23,33 @@ def is_root():
     return os.geteuid() == 0
 
 
+def mount_namespace_problem():
+    """Why this machine cannot give a test a private mount namespace, or None if it can."""
+    if not is_root():
+        return "needs root for a private mount namespace"
+    for directory in ["/opt", "/var/opt", "/dev"]:
+        if not os.path.isdir(directory):
+            return "no %s to stand in for" % directory
+    try:
+        probe = subprocess.run(["unshare", "-m", "--propagation", "private", "sh", "-c",
+                                "mount -t tmpfs tmpfs /opt"], stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, timeout=TIMEOUT)
+    except OSError as error:
+        return "unshare is not available: %s" % error
+    if probe.returncode != 0:
+        return "this machine refuses private mount namespaces (no mount privilege)"
+    return None
+
+
+def suid_capable_directory():
+    """A directory for set-user-ID copies: the temporary directory, else the working directory,
+    whichever is not mounted nosuid; None if neither will do."""
+    for directory in [tempfile.gettempdir(), os.getcwd()]:
+        if not os.statvfs(directory).f_flag & os.ST_NOSUID:
+            return directory
+    return None
+
+
 class Result:
     def __init__(self, proc, stdout, stderr):
         self.pid = proc.pid
@@ -75,8 +102,8 @@ def run(argv, env=None, cwd=None, executable=None, preexec_fn=None):
 class Workspace:
     """A temporary directory with links named after commands, and copies of the staged tree."""
 
-    def __init__(self):
-        self.root = tempfile.mkdtemp(prefix="vellauncher-test-")
+    def __init__(self, parent=None):
+        self.root = tempfile.mkdtemp(prefix="vellauncher-test-", dir=parent)
         os.chmod(self.root, 0o755)
         self.bin = os.path.join(self.root, "bin")
         os.mkdir(self.bin)

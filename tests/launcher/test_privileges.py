@@ -9,7 +9,8 @@ import shutil
 import subprocess
 import unittest
 
-from launcher_env import LAUNCHER, STAGE, Workspace, is_root, namespaced, run
+from launcher_env import (LAUNCHER, STAGE, Workspace, mount_namespace_problem, namespaced, run,
+                          suid_capable_directory)
 
 COMMANDS = ["velnode", "velversion", "velpassword", "velinit"]
 
@@ -30,11 +31,15 @@ def restrictive_mask():
     os.umask(0o077)
 
 
-@unittest.skipUnless(is_root(), "needs root to create users and set-user-ID copies")
+SUID_DIRECTORY = suid_capable_directory()
+PROBLEM = mount_namespace_problem() or (None if SUID_DIRECTORY else "no directory here honours set-user-ID")
+
+
+@unittest.skipIf(PROBLEM, PROBLEM)
 class SetUserIdLauncher(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.ws = Workspace()
+        cls.ws = Workspace(SUID_DIRECTORY)
         cls.users = []
         suffix = str(os.getpid())
         cls.runner = "vlr" + suffix

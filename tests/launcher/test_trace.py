@@ -5,7 +5,7 @@ import os
 import re
 import unittest
 
-from launcher_env import LAUNCHER, Workspace, is_root, namespaced, run
+from launcher_env import Workspace, mount_namespace_problem, namespaced, run
 
 BANNER = re.compile(r"\A[A-Z][a-z]{2} [A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d \d{4}\n\n")
 CALL_LINE = re.compile(r"^(?P<src>\S+ *):(?P<indent> *)(?:Entering (?P<enter>.+)\(\)|"
@@ -14,7 +14,10 @@ VALUE_LINE = re.compile(r"^\S+ *: {5}\S")
 STARTED = "launcher/VelDebugInit.cpp:     Debug started: "
 
 
-@unittest.skipUnless(is_root(), "needs root for a private /var/opt (mount namespace)")
+NAMESPACE_PROBLEM = mount_namespace_problem()
+
+
+@unittest.skipIf(NAMESPACE_PROBLEM, NAMESPACE_PROBLEM)
 class TraceFile(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
