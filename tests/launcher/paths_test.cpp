@@ -94,34 +94,4 @@ TEST_F(PathsTest, TokenReplacementDoesNotExpandTheInsertedBase)
     EXPECT_EQ(path, "/b/b%b/opt:/b/b%b/lib");
 }
 
-TEST_F(PathsTest, DefaultLibraryPathAndJavaHome)
-{
-    setenv("VEL_BASE_DIR", "/s", 1);
-    VelCMD command("velnode", "c");
-    EXPECT_EQ(command.readShlibPath(),
-              "/s/opt/vel/j2re/lib/i386/:/s/opt/vel/j2re/lib/i386/server:"
-              "/s/opt/vel/j2re/lib/i386/native_threads:/s/opt/vel/j2re/lib/i386/hotspot:"
-              "/s/opt/vel/lib/:/s/opt/vel/j2re/lib/:/usr/lib:/opt/orvaconsole/lib");
-    EXPECT_EQ(command.readJavaHome(), "/s/opt/vel/j2re/");
-    EXPECT_EQ(command.readClassPath(),
-              "/s/opt/vel/lib/vel.jar:/opt/orvaconsole/webapps/ROOT/ui/jsp/resources:/opt/orvaconsole/lib");
-}
-
-TEST_F(PathsTest, CallerValuesWithUseEnv)
-{
-    setenv("VEL_USE_ENV", "", 1);
-    setenv("LD_LIBRARY_PATH", "%b/l", 1);
-    setenv("JAVA_HOME", "%b/j", 1);
-    setenv("CLASSPATH", "%b/c.jar", 1);
-    setenv("VEL_BASE_DIR", "/s", 1);
-    VelCMD command("velnode", "c");
-    EXPECT_EQ(command.readShlibPath(), "%b/l:/opt/orvaconsole/lib");
-    EXPECT_EQ(command.readJavaHome(), "%b/j");
-    EXPECT_EQ(command.readClassPath(),
-              "/s/c.jar:/s/opt/vel/lib/vel.jar:/opt/orvaconsole/webapps/ROOT/ui/jsp/resources:"
-              "/opt/orvaconsole/lib");
-    unsetenv("JAVA_HOME");
-    EXPECT_EQ(command.readJavaHome(), "/s/opt/vel/j2re/");
-}
-
 } // namespace
