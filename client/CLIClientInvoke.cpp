@@ -10,33 +10,32 @@ class EnvMapParameter
 {
 public:
     explicit EnvMapParameter(const std::map<std::string, std::string>& env)
-        : myKeys(), myValues()
     {
-        myKeys.reserve(env.size());
-        myValues.reserve(env.size());
-        myItems.resize(env.size());
+        m_keys.reserve(env.size());
+        m_values.reserve(env.size());
+        m_items.resize(env.size());
         for (const auto& entry : env)
         {
-            myKeys.push_back(entry.first);
-            myValues.push_back(entry.second);
+            m_keys.push_back(entry.first);
+            m_values.push_back(entry.second);
         }
-        for (size_t i = 0; i < myItems.size(); ++i)
+        for (size_t i = 0; i < m_items.size(); ++i)
         {
-            myItems[i].key = &myKeys[i];
-            myItems[i].value = &myValues[i];
-            myItemPointers.push_back(&myItems[i]);
+            m_items[i].key = &m_keys[i];
+            m_items[i].value = &m_values[i];
+            m_itemPointers.push_back(&m_items[i]);
         }
-        myMap.item = &myItemPointers;
+        m_map.item = &m_itemPointers;
     }
 
-    ns3__Map* get() { return &myMap; }
+    ns3__Map* get() { return &m_map; }
 
 private:
-    std::vector<std::string> myKeys;
-    std::vector<std::string> myValues;
-    std::vector<ns3__mapItem> myItems;
-    std::vector<ns3__mapItem*> myItemPointers;
-    ns3__Map myMap;
+    std::vector<std::string> m_keys;
+    std::vector<std::string> m_values;
+    std::vector<ns3__mapItem> m_items;
+    std::vector<ns3__mapItem*> m_itemPointers;
+    ns3__Map m_map;
 };
 
 // Stands in for a missing pointer so that empty arrays and byte strings are

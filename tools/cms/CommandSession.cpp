@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -93,49 +94,49 @@ std::unique_ptr<CommandSession> CommandSession::start(const std::string& path,
 }
 
 CommandSession::CommandSession(pid_t pid, int in, int out, int err)
-    : myPid(pid), myIn(in), myOut(out), myErr(err), myInputClosing(false), myReaped(false),
-      myExitStatus(0)
+    : m_pid(pid), m_in(in), m_out(out), m_err(err), m_inputClosing(false), m_reaped(false),
+      m_exitStatus(0)
 {
 }
 
 CommandSession::~CommandSession()
 {
-    closeFd(myIn);
-    closeFd(myOut);
-    closeFd(myErr);
-    if (!myReaped)
+    closeFd(m_in);
+    closeFd(m_out);
+    closeFd(m_err);
+    if (!m_reaped)
     {
-        kill(-myPid, SIGTERM);
+        kill(-m_pid, SIGTERM);
         for (int i = 0; i < 50; ++i)
         {
-            if (waitpid(myPid, nullptr, WNOHANG) == myPid)
+            if (waitpid(m_pid, nullptr, WNOHANG) == m_pid)
                 return;
             usleep(20000);
         }
-        kill(-myPid, SIGKILL);
-        waitpid(myPid, nullptr, 0);
+        kill(-m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
     }
 }
 
 void CommandSession::feedInput(const unsigned char* data, size_t length, bool inputOpen)
 {
-    if (myIn < 0)
+    if (m_in < 0)
         return;
     if (data && length > 0)
-        myPendingInput.append(reinterpret_cast<const char*>(data), length);
+        m_pendingInput.append(reinterpret_cast<const char*>(data), length);
     if (!inputOpen)
-        myInputClosing = true;
+        m_inputClosing = true;
     flushInput();
 }
 
 void CommandSession::flushInput()
 {
-    while (myIn >= 0 && !myPendingInput.empty())
+    while (m_in >= 0 && !m_pendingInput.empty())
     {
-        ssize_t n = write(myIn, myPendingInput.data(), myPendingInput.size());
+        ssize_t n = write(m_in, m_pendingInput.data(), m_pendingInput.size());
         if (n > 0)
         {
-            myPendingInput.erase(0, size_t(n));
+            m_pendingInput.erase(0, size_t(n));
         }
         else if (n < 0 && errno == EINTR)
         {
@@ -148,12 +149,12 @@ void CommandSession::flushInput()
         else
         {
             // The command no longer reads its input.
-            myPendingInput.clear();
-            closeFd(myIn);
+            m_pendingInput.clear();
+            closeFd(m_in);
         }
     }
-    if (myInputClosing && myPendingInput.empty())
-        closeFd(myIn);
+    if (m_inputClosing && m_pendingInput.empty())
+        closeFd(m_in);
 }
 
 bool CommandSession::drain(int& fd, std::string& into, size_t maxChunk, bool& more)
@@ -181,18 +182,18 @@ SessionProgress CommandSession::collect(size_t maxChunk)
 {
     SessionProgress progress;
     flushInput();
-    progress.outOpen = drain(myOut, progress.out, maxChunk, progress.morePending);
-    progress.errOpen = drain(myErr, progress.err, maxChunk, progress.morePending);
-    if (!myReaped && !progress.outOpen && !progress.errOpen)
+    progress.outOpen = drain(m_out, progress.out, maxChunk, progress.morePending);
+    progress.errOpen = drain(m_err, progress.err, maxChunk, progress.morePending);
+    if (!m_reaped && !progress.outOpen && !progress.errOpen)
     {
         int status = 0;
-        if (waitpid(myPid, &status, WNOHANG) == myPid)
+        if (waitpid(m_pid, &status, WNOHANG) == m_pid)
         {
-            myReaped = true;
-            myExitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            m_reaped = true;
+            m_exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         }
     }
-    progress.complete = myReaped;
-    progress.returnCode = myReaped ? myExitStatus : 0;
+    progress.complete = m_reaped;
+    progress.returnCode = m_reaped ? m_exitStatus : 0;
     return progress;
 }

@@ -45,14 +45,14 @@ private:
     void flushInput();
     bool drain(int& fd, std::string& into, size_t maxChunk, bool& more);
 
-    pid_t myPid;
-    int myIn;
-    int myOut;
-    int myErr;
-    std::string myPendingInput;
-    bool myInputClosing;
-    bool myReaped;
-    int myExitStatus;
+    pid_t m_pid;
+    int m_in;
+    int m_out;
+    int m_err;
+    std::string m_pendingInput;
+    bool m_inputClosing;
+    bool m_reaped;
+    int m_exitStatus;
 };
 
 #endif

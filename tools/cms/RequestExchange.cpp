@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -30,7 +31,7 @@ size_t contentLength(const std::string& headers)
 }
 
 RequestExchange::RequestExchange(struct soap* context, int number)
-    : myContext(context), myNumber(number), myReplayed(0), myTransportRecv(context->frecv)
+    : m_context(context), m_number(number), m_replayed(0), m_transportRecv(context->frecv)
 {
 }
 
@@ -40,21 +41,21 @@ bool RequestExchange::readRequest()
     size_t headerEnd = std::string::npos;
     while (headerEnd == std::string::npos)
     {
-        size_t n = myTransportRecv(myContext, buffer, sizeof buffer);
+        size_t n = m_transportRecv(m_context, buffer, sizeof buffer);
         if (n == 0)
             return false;
-        myRequest.append(buffer, n);
-        headerEnd = myRequest.find("\r\n\r\n");
-        if (headerEnd == std::string::npos && myRequest.size() > (1u << 20))
+        m_request.append(buffer, n);
+        headerEnd = m_request.find("\r\n\r\n");
+        if (headerEnd == std::string::npos && m_request.size() > (1u << 20))
             return false;
     }
-    size_t total = headerEnd + 4 + contentLength(myRequest.substr(0, headerEnd + 2));
-    while (myRequest.size() < total)
+    size_t total = headerEnd + 4 + contentLength(m_request.substr(0, headerEnd + 2));
+    while (m_request.size() < total)
     {
-        size_t n = myTransportRecv(myContext, buffer, std::min(sizeof buffer, total - myRequest.size()));
+        size_t n = m_transportRecv(m_context, buffer, std::min(sizeof buffer, total - m_request.size()));
         if (n == 0)
             return false;
-        myRequest.append(buffer, n);
+        m_request.append(buffer, n);
     }
     return true;
 }
@@ -62,14 +63,14 @@ bool RequestExchange::readRequest()
 std::string RequestExchange::fileName(const std::string& dir, const char* kind) const
 {
     char name[64];
-    std::snprintf(name, sizeof name, "/%s-%04d.http", kind, myNumber);
+    std::snprintf(name, sizeof name, "/%s-%04d.http", kind, m_number);
     return dir + name;
 }
 
 void RequestExchange::record(const std::string& dir) const
 {
     std::string path = fileName(dir, "request");
-    std::ofstream(path + ".tmp", std::ios::binary) << myRequest;
+    std::ofstream(path + ".tmp", std::ios::binary) << m_request;
     std::rename((path + ".tmp").c_str(), path.c_str());  // readers never see half a file
 }
 
@@ -79,16 +80,16 @@ bool RequestExchange::sendScriptedReply(const std::string& dir)
     if (!in)
         return false;
     std::string reply((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    myContext->fsend(myContext, reply.data(), reply.size());
+    m_context->fsend(m_context, reply.data(), reply.size());
     return true;
 }
 
 int RequestExchange::serve()
 {
     s_serving = this;
-    myContext->frecv = replay;
-    int rc = soap_serve(myContext);
-    myContext->frecv = myTransportRecv;
+    m_context->frecv = replay;
+    int rc = soap_serve(m_context);
+    m_context->frecv = m_transportRecv;
     s_serving = nullptr;
     return rc;
 }
@@ -96,8 +97,8 @@ int RequestExchange::serve()
 size_t RequestExchange::replay(struct soap*, char* buffer, size_t length)
 {
     RequestExchange* self = s_serving;
-    size_t n = std::min(length, self->myRequest.size() - self->myReplayed);
-    self->myRequest.copy(buffer, n, self->myReplayed);
-    self->myReplayed += n;
+    size_t n = std::min(length, self->m_request.size() - self->m_replayed);
+    self->m_request.copy(buffer, n, self->m_replayed);
+    self->m_replayed += n;
     return n;
 }

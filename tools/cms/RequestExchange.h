@@ -26,11 +26,11 @@ private:
     static size_t replay(struct soap* context, char* buffer, size_t length);
     std::string fileName(const std::string& dir, const char* kind) const;
 
-    struct soap* myContext;
-    int myNumber;
-    std::string myRequest;
-    size_t myReplayed;
-    size_t (*myTransportRecv)(struct soap*, char*, size_t);
+    struct soap* m_context;
+    int m_number;
+    std::string m_request;
+    size_t m_replayed;
+    size_t (*m_transportRecv)(struct soap*, char*, size_t);
 };
 
 #endif
