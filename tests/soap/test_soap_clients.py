@@ -376,13 +376,14 @@ class TlsTrust(CmsTestCase):
                 records, lines = parse_output(result.stdout)
                 self.assertEqual(lines, [" There was an error in CLIClientLogon constructor"])
                 self.assertEqual(records[0]["token"], "")
-                # The call went to the default endpoint (port 50001 on this machine), not to the URL.
-                self.assertEqual(records[0]["fault"]["detail"], "connect failed in tcp_connect()")
+                # The call went to the default endpoint (port 50001 on this machine), not to the URL:
+                # it fails, and the stand-in sees nothing (checked at the end).
+                self.assertTrue(records[0]["fault"]["string"])
 
                 records, lines = parse_output(self.driver("calls", cms.invoke_url, "tok", "admin", "--", "x").stdout)
                 self.assertEqual(lines, [])
                 self.assertEqual(records[0]["fault"]["string"], "SSL/TLS error")
-                self.assertEqual(records[1]["fault"]["detail"], "connect failed in tcp_connect()")
+                self.assertTrue(records[1]["fault"]["string"])
         self.assertEqual(cms.requests(), [])
 
 
