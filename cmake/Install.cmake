@@ -1,19 +1,37 @@
 # Installation layout and Debian packages.
 #
-#   launcher component (package vel-launcher): /opt/vel/bin/vellauncher and one link per command of
-#     the launcher's tables, /var/opt/vel/logs for trace files.
-#   client component (package vel-clifclient): clifclient and one link per CLI command in
-#     ${VEL_CLIENT_BINDIR}, with a sample CLIClientConfig.cfg beside them (the client reads its
-#     configuration from the bin directory it is started from).
+# Every install path is relative to a root-like prefix, "/" by default, so that
+# `cmake --install BUILD` lays out the product tree itself and `--prefix DIR` (or DESTDIR)
+# stages the same tree below DIR:
 #
-# The two packages install into different directories, so both can live on the CMS.
+#   launcher component (package vel-launcher):
+#     opt/vel/bin/vellauncher and one link per command of the launcher's four tables,
+#     var/opt/vel/logs (trace and garbage-collector logs), usr/share/man/man8/vellauncher.8.gz
+#   client component (package vel-clifclient):
+#     opt/vel/clif/bin/clifclient and one link per CLI command, the sample
+#     opt/vel/clif/bin/CLIClientConfig.cfg, usr/share/man/man1/clifclient.1.gz
+#
+# The client takes its configuration directory from its own path (the "bin" directory beside
+# the directory it is started from), so its links get a bin directory of their own: on the CMS
+# the launcher's links in /opt/vel/bin carry the same command names, and both packages must fit
+# on one machine. /opt/vel/clif/bin is then also the client's configuration directory.
+
+if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
+  set(CMAKE_INSTALL_PREFIX "/" CACHE PATH "Install prefix; the product tree lies below it" FORCE)
+endif()
 
 set(VEL_LAUNCHER_BINDIR "opt/vel/bin" CACHE STRING "Launcher directory, relative to the install prefix")
 set(VEL_CLIENT_BINDIR "opt/vel/clif/bin" CACHE STRING "Client directory, relative to the install prefix")
+set(VEL_LOG_DIR "var/opt/vel/logs")
+set(VEL_MAN_DIR "usr/share/man")
+set(VEL_DOC_DIR "usr/share/doc")
 option(VEL_INSTALL_SETUID "Install vellauncher set-user-ID root" OFF)
 
-# Commands that run on the CMS through the launcher; the first group is also what the client is
-# installed for.
+set(VEL_LAUNCHER_PACKAGE vel-launcher)
+set(VEL_CLIENT_PACKAGE vel-clifclient)
+
+# The launcher's command tables. The CLI commands are also the ones administrators run
+# remotely, so the client is installed under the same names.
 set(VEL_CLI_COMMANDS
   velexec velnode velngroup veltool veluser velrole veltoolbox velauth veldebug velquery velfolder
   velmib velstm veltask velwbemsub velreport veldbgui)
@@ -23,7 +41,17 @@ set(VEL_AUX_COMMANDS
   velnodesecurity velagentconfig velpassword velinitconfig vellog veloracleconfig velgetdbinfo velvtb
   velinit velgethostname velmakekeys)
 
-include(GNUInstallDirs)
+set(vel_pkg_src ${PROJECT_SOURCE_DIR}/cmake/deb)
+set(vel_pkg_bin ${PROJECT_BINARY_DIR}/deb)
+file(MAKE_DIRECTORY ${vel_pkg_bin}/man)
+
+# Manual pages and the package change logs go out compressed, as Debian keeps them.
+function(vel_gzip_file source output)
+  add_custom_command(OUTPUT ${output}
+    COMMAND gzip -9nc ${source} > ${output}
+    DEPENDS ${source}
+    VERBATIM)
+endfunction()
 
 function(vel_install_links component dir target)
   foreach(cmd IN LISTS ARGN)
@@ -35,63 +63,106 @@ function(vel_install_links component dir target)
   endforeach()
 endfunction()
 
+# The documentation every package carries: copyright, change log and lintian overrides
+# (further override lines may follow the package name).
+function(vel_install_package_docs component package)
+  set(changelog ${vel_pkg_bin}/${package}/changelog.Debian)
+  configure_file(${vel_pkg_src}/changelog.Debian.in ${changelog} @ONLY)
+  vel_gzip_file(${changelog} ${changelog}.gz)
+  add_custom_target(vel_${component}_changelog ALL DEPENDS ${changelog}.gz)
+  install(FILES ${vel_pkg_src}/copyright ${changelog}.gz
+          DESTINATION ${VEL_DOC_DIR}/${package} COMPONENT ${component})
+  set(overrides ${vel_pkg_bin}/${package}/lintian-overrides)
+  file(READ ${vel_pkg_src}/${package}.lintian-overrides text)
+  file(WRITE ${overrides} "${text}${ARGN}")
+  install(FILES ${overrides}
+          DESTINATION usr/share/lintian/overrides RENAME ${package} COMPONENT ${component})
+endfunction()
+
+function(vel_install_manpage component page section)
+  set(gz ${vel_pkg_bin}/man/${page}.${section}.gz)
+  vel_gzip_file(${PROJECT_SOURCE_DIR}/man/${page}.${section} ${gz})
+  add_custom_target(vel_${component}_manpage ALL DEPENDS ${gz})
+  install(FILES ${gz} DESTINATION ${VEL_MAN_DIR}/man${section} COMPONENT ${component})
+endfunction()
+
+set(CPACK_COMPONENTS_ALL)
+
 if(TARGET vellauncher)
+  set(launcher_perms OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+      WORLD_READ WORLD_EXECUTE)
   if(VEL_INSTALL_SETUID)
-    set(launcher_perms OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
-        WORLD_READ WORLD_EXECUTE SETUID)
-  else()
-    set(launcher_perms OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
-        WORLD_READ WORLD_EXECUTE)
+    list(APPEND launcher_perms SETUID)
   endif()
   install(TARGETS vellauncher RUNTIME DESTINATION ${VEL_LAUNCHER_BINDIR}
           PERMISSIONS ${launcher_perms} COMPONENT launcher)
   vel_install_links(launcher ${VEL_LAUNCHER_BINDIR} vellauncher ${VEL_CLI_COMMANDS} ${VEL_AUX_COMMANDS})
-  install(DIRECTORY DESTINATION var/opt/vel/logs COMPONENT launcher)
-  install(FILES ${PROJECT_SOURCE_DIR}/man/vellauncher.8
-          DESTINATION ${CMAKE_INSTALL_MANDIR}/man8 COMPONENT launcher)
+  install(DIRECTORY DESTINATION ${VEL_LOG_DIR} COMPONENT launcher)
+  vel_install_manpage(launcher vellauncher 8)
+  set(setuid_override)
+  if(VEL_INSTALL_SETUID)
+    set(setuid_override "# Set-user-ID root by choice of the installer: the launcher gives up root before
+# the command's Java code runs.
+${VEL_LAUNCHER_PACKAGE}: elevated-privileges 4755 root/root *\n")
+  endif()
+  vel_install_package_docs(launcher ${VEL_LAUNCHER_PACKAGE} "${setuid_override}")
+  list(APPEND CPACK_COMPONENTS_ALL launcher)
 endif()
 
 if(TARGET clifclient)
   install(TARGETS clifclient RUNTIME DESTINATION ${VEL_CLIENT_BINDIR} COMPONENT client)
   vel_install_links(client ${VEL_CLIENT_BINDIR} clifclient ${VEL_CLI_COMMANDS})
   # A configuration file that is already there is the administrator's: never replace it.
+  # (The package marks it as a conffile, so dpkg keeps a changed one as well.)
   install(CODE "
     set(cfg \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${VEL_CLIENT_BINDIR}/CLIClientConfig.cfg\")
-    if(EXISTS \"\${cfg}\")
+    if(EXISTS \"\${cfg}\" OR IS_SYMLINK \"\${cfg}\")
       message(STATUS \"Keeping: \${cfg}\")
     else()
       message(STATUS \"Installing: \${cfg}\")
-      file(COPY_FILE \"${PROJECT_SOURCE_DIR}/client/CLIClientConfig.cfg.sample\" \"\${cfg}\")
+      file(INSTALL \"${PROJECT_SOURCE_DIR}/client/CLIClientConfig.cfg.sample\"
+           DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${VEL_CLIENT_BINDIR}\"
+           RENAME CLIClientConfig.cfg
+           PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
     endif()"
     COMPONENT client)
-  install(FILES ${PROJECT_SOURCE_DIR}/man/clifclient.1
-          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT client)
+  vel_install_manpage(client clifclient 1)
+  vel_install_package_docs(client ${VEL_CLIENT_PACKAGE})
+  list(APPEND CPACK_COMPONENTS_ALL client)
 endif()
 
-# Debian packages: cpack -G DEB in the build directory.
+# Debian packages: `cpack -G DEB` in the build directory writes one package per component.
 set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME vel)
 set(CPACK_PACKAGE_VENDOR "Orva")
-set(CPACK_PACKAGE_CONTACT "vel maintainers <vel@localhost>")
+set(CPACK_PACKAGE_CONTACT "vel maintainers <vel-maintainers@orva.example>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX "/")
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL)
-if(TARGET vellauncher)
-  list(APPEND CPACK_COMPONENTS_ALL launcher)
-endif()
-if(TARGET clifclient)
-  list(APPEND CPACK_COMPONENTS_ALL client)
-endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
-set(CPACK_DEBIAN_LAUNCHER_PACKAGE_NAME vel-launcher)
-set(CPACK_DEBIAN_LAUNCHER_DESCRIPTION
-  "Orva Fleetwise Java command launcher\n vellauncher starts the management commands of the central management server\n in a Java virtual machine created in its own process.")
-set(CPACK_DEBIAN_LAUNCHER_PACKAGE_DEPENDS "libc6, libstdc++6, openjdk-17-jre-headless")
-set(CPACK_DEBIAN_CLIENT_PACKAGE_NAME vel-clifclient)
-set(CPACK_DEBIAN_CLIENT_DESCRIPTION
-  "Orva Fleetwise remote command client\n clifclient runs management commands on the central management server over\n SOAP on HTTPS and relays their input and output.")
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set(CPACK_STRIP_FILES ON)
+# Directories the packages share with the system are not listed as their own.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+set(CPACK_DEBIAN_LAUNCHER_PACKAGE_NAME ${VEL_LAUNCHER_PACKAGE})
+set(CPACK_COMPONENT_LAUNCHER_DESCRIPTION
+  "Orva Fleetwise Java command launcher\nvellauncher runs the management commands of the central management server:\ninstalled under each command name, it creates a Java virtual machine in its\nown process and calls the command's Java class.")
+# libjvm.so comes from the Java runtime package, which publishes no shared-library
+# information, so the launcher's dependencies are written out.
+set(CPACK_DEBIAN_LAUNCHER_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_DEBIAN_LAUNCHER_PACKAGE_DEPENDS
+  "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 5), openjdk-17-jre-headless")
+
+set(CPACK_DEBIAN_CLIENT_PACKAGE_NAME ${VEL_CLIENT_PACKAGE})
+set(CPACK_COMPONENT_CLIENT_DESCRIPTION
+  "Orva Fleetwise remote command client\nclifclient runs management commands on the central management server over\nSOAP on HTTPS, relays their input and output and ends with their exit status.")
+# dpkg-shlibdeps adds gSOAP's runtime and the C++ runtime; TLS goes through OpenSSL.
 set(CPACK_DEBIAN_CLIENT_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_CLIENT_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/client-conffiles/conffiles)
-file(WRITE ${PROJECT_BINARY_DIR}/client-conffiles/conffiles "/${VEL_CLIENT_BINDIR}/CLIClientConfig.cfg\n")
+set(CPACK_DEBIAN_CLIENT_PACKAGE_DEPENDS "libssl3")
+file(WRITE ${vel_pkg_bin}/client-control/conffiles "/${VEL_CLIENT_BINDIR}/CLIClientConfig.cfg\n")
+set(CPACK_DEBIAN_CLIENT_PACKAGE_CONTROL_EXTRA ${vel_pkg_bin}/client-control/conffiles)
+
 include(CPack)
