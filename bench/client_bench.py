@@ -1,0 +1,376 @@
+"""clifclient against the stand-in CMS over TLS on 127.0.0.1, side by side with curl.
+
+1. A short command end to end (logon, invoke, status until complete, output, exit):
+   median wall time of the client, and of curl sending the same sequence of HTTPS POSTs
+   with the same bodies (captured from the stand-in's recorded requests), one
+   connection per request, all requests in one curl process.
+2. The cost of one status call: the extra wall time per extra status call, for the
+   client polling a command that runs for a second and for curl repeating a status
+   request on a running command.
+3. Output relay: a command writing OUTPUT_MIB (and a quarter of it) to standard output:
+   throughput, the client's peak resident size and CPU time per MiB, the stand-in's CPU
+   time per MiB.
+4. Input relay: INPUT_MIB of text lines piped to the client's standard input.
+
+usage: client_bench.py BUILD_DIR RUNS OUTPUT_MIB INPUT_MIB
+"""
+
+import os
+import re
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "support"))
+from vel_testsupport import StandInCms, make_command, make_pki, write_client_config  # noqa: E402
+
+MIB = 1 << 20
+CLK_TCK = os.sysconf("SC_CLK_TCK")
+STATUS_REPEATS = 40          # status requests in curl's long sequence
+PAUSE_SECONDS = 1            # run time of the command the client polls for the status cost
+INPUT_LINE = b"abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ-_=+.\n"  # 68 bytes
+TIMEOUT = 600
+
+
+def client_env(home):
+    # A small, fixed environment: the client sends all of it with every call.
+    return {"PATH": "/usr/bin:/bin", "HOME": home, "LANG": "C"}
+
+
+def wait_with_rusage(process):
+    """Waits for a Popen child and returns (status, rusage)."""
+    _, status, usage = os.wait4(process.pid, 0)
+    process.returncode = os.waitstatus_to_exitcode(status)
+    return process.returncode, usage
+
+
+def cpu_seconds(usage):
+    return usage.ru_utime + usage.ru_stime
+
+
+def process_cpu_seconds(pid):
+    """User plus system time of a running process, from /proc."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / CLK_TCK
+
+
+class Client:
+    """clifclient installed under the remote commands' names in a "bin" directory that
+    holds its configuration (the client runs the command it is named after)."""
+
+    def __init__(self, build, directory, cms):
+        write_client_config(directory, cms.logon_url, cms.invoke_url)
+        self.dir = directory
+        self.program = os.path.join(build, "vel", "client", "clifclient")
+        self.env = client_env(directory)
+
+    def argv(self, command, *args):
+        path = os.path.join(self.dir, command)
+        if not os.path.lexists(path):
+            os.symlink(self.program, path)
+        return [path, "--user", "admin", "--pass", "secret"] + list(args)
+
+    def run(self, *args):
+        start = time.perf_counter()
+        result = subprocess.run(self.argv(*args), env=self.env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=TIMEOUT)
+        elapsed = time.perf_counter() - start
+        if result.returncode != 0:
+            raise RuntimeError("client %s failed (%d): %s %s" % (args, result.returncode, result.stdout[-500:],
+                                                                  result.stderr[-500:]))
+        return elapsed, result.stdout
+
+
+class CurlReplay:
+    """curl posting recorded request bodies, one new connection per request (Connection:
+    close), TLS sessions resumed across them as curl does within one process."""
+
+    def __init__(self, work, ca_cert):
+        self.dir = os.path.join(work, "curl")
+        os.makedirs(self.dir)
+        self.ca_cert = ca_cert
+        self.count = 0
+
+    def argv(self, requests):
+        """requests: list of (url, headers dict, body bytes)."""
+        argv = ["curl", "--silent", "--show-error", "--fail", "--cacert", self.ca_cert]
+        for i, (url, headers, body) in enumerate(requests):
+            self.count += 1
+            body_file = os.path.join(self.dir, "body-%d" % self.count)
+            with open(body_file, "wb") as f:
+                f.write(body)
+            if i > 0:
+                argv += ["--next", "--silent", "--show-error", "--fail", "--cacert", self.ca_cert]
+            argv += ["--http1.1", "-H", "Connection: close", "-H", "Expect:"]
+            for name, value in headers.items():
+                argv += ["-H", "%s: %s" % (name, value)]
+            argv += ["--data-binary", "@" + body_file, "--output", os.path.join(self.dir, "reply-%d" % i), url]
+        return argv
+
+    def run(self, requests):
+        argv = self.argv(requests)
+        start = time.perf_counter()
+        result = subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                timeout=TIMEOUT)
+        elapsed = time.perf_counter() - start
+        if result.returncode != 0:
+            raise RuntimeError("curl failed (%d): %s" % (result.returncode, result.stderr.decode()[-500:]))
+        for i in range(len(requests)):
+            with open(os.path.join(self.dir, "reply-%d" % i), "rb") as f:
+                if b"Fault>" in f.read():
+                    raise RuntimeError("curl request %d got a fault" % i)
+        return elapsed
+
+
+class Sessions:
+    """The stand-in numbers the commands it starts "session-1", "session-2", ... in order."""
+
+    def __init__(self):
+        self.started = 0
+
+    def next_id(self):
+        self.started += 1
+        return "session-%d" % self.started
+
+
+def with_session(body, session_id):
+    return re.sub(rb">session-\d+<", b">" + session_id.encode() + b"<", body)
+
+
+def request_of(cms, recorded):
+    """(url, headers, body) that replays a recorded request."""
+    path = recorded.request_line.split(" ")[1]
+    headers = {"Content-Type": recorded.headers.get("content-type", "text/xml; charset=utf-8")}
+    if recorded.raw_soap_action is not None:
+        headers["SOAPAction"] = recorded.raw_soap_action
+    return (cms.base_url + path, headers, recorded.body)
+
+
+def short_command(cms, client, curl, sessions, runs):
+    """Median wall time of a short command, client and curl, alternating in one loop."""
+    seen = len(cms.requests())
+    client.run("hello")
+    sessions.next_id()
+    captured = cms.requests()[seen:]
+    kinds = [r.operation() for r in captured]
+    if kinds[:2] != ["logon", "invoke"] or set(kinds[2:]) != {"status"}:
+        raise RuntimeError("unexpected request sequence %s" % kinds)
+    logon, invoke, status = (request_of(cms, captured[0]), request_of(cms, captured[1]),
+                             request_of(cms, captured[2]))
+    status_calls = len(captured) - 2
+
+    client_times, curl_times, client_calls = [], [], []
+    for _ in range(runs):
+        seen = len(cms.requests())
+        elapsed, out = client.run("hello")
+        sessions.next_id()
+        if out != b"hello\n":
+            raise RuntimeError("unexpected output %r" % out)
+        client_times.append(elapsed)
+        client_calls.append(len(cms.requests()) - seen)
+
+        session_id = sessions.next_id()
+        url, headers, body = status
+        sequence = [logon, invoke] + [(url, headers, with_session(body, session_id))] * status_calls
+        curl_times.append(curl.run(sequence))
+    return {"client": client_times, "curl": curl_times, "client_calls": client_calls,
+            "curl_calls": 2 + status_calls, "requests": (logon, invoke, status)}
+
+
+def status_cost(cms, client, curl, sessions, runs, short):
+    """Extra wall time per extra status call, client and curl."""
+    logon, invoke, status = short["requests"]
+    client_extra = []
+    for _ in range(max(3, runs // 5)):
+        seen = len(cms.requests())
+        elapsed, _ = client.run("pause")
+        sessions.next_id()
+        calls = len(cms.requests()) - seen
+        base_calls = statistics.median(short["client_calls"])
+        client_extra.append((elapsed - statistics.median(short["client"])) / (calls - base_calls))
+    # curl: the same status request again and again on a command that runs for a while.
+    long_invoke = (invoke[0], invoke[1], invoke[2].replace(b">hello<", b">wait<"))
+    if long_invoke[2] == invoke[2]:
+        raise RuntimeError("cannot find the command name in the recorded invoke request")
+    curl_extra = []
+    for _ in range(max(3, runs // 5)):
+        session_id = sessions.next_id()
+        url, headers, body = status
+        sequence = [logon, long_invoke] + [(url, headers, with_session(body, session_id))] * STATUS_REPEATS
+        elapsed = curl.run(sequence)
+        curl_extra.append((elapsed - statistics.median(short["curl"])) / (STATUS_REPEATS - (short["curl_calls"] - 2)))
+    return statistics.median(client_extra), statistics.median(curl_extra)
+
+
+class PlainCms:
+    """The stand-in without request recording, for the bulk transfers."""
+
+    def __init__(self, velcms, work, pem, commands):
+        users = os.path.join(work, "users-plain")
+        with open(users, "w") as f:
+            f.write("admin:secret\n")
+        self.err = open(os.path.join(work, "velcms-plain.err"), "wb")
+        self.process = subprocess.Popen([velcms, "--port", "0", "--tls", pem, "--users", users, "--commands",
+                                         commands, "--poll-ms", "10"], stdout=subprocess.PIPE, stderr=self.err,
+                                        stdin=subprocess.DEVNULL)
+        line = self.process.stdout.readline().decode()
+        match = re.search(r"(https://\S+)", line)
+        if not match:
+            self.stop()
+            raise RuntimeError("velcms did not start: %r" % line)
+        self.base_url = match.group(1)
+        self.logon_url = self.base_url + "/velsoap/services/VelpiMain5_0"
+        self.invoke_url = self.base_url + "/jboss-net/services/clifservice"
+
+    def cpu(self):
+        return process_cpu_seconds(self.process.pid)
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait(timeout=30)
+        self.process.stdout.close()
+        self.err.close()
+
+
+def output_relay(cms, client, size):
+    """Runs "flood SIZE"; returns (seconds, client rusage, server CPU seconds)."""
+    server_before = cms.cpu()
+    start = time.perf_counter()
+    process = subprocess.Popen(client.argv("flood", str(size)), env=client.env, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    received = 0
+    watchdog = threading.Timer(TIMEOUT, process.kill)
+    watchdog.start()
+    try:
+        while True:
+            block = process.stdout.read(MIB)
+            if not block:
+                break
+            received += len(block)
+        status, usage = wait_with_rusage(process)
+    finally:
+        watchdog.cancel()
+        process.stdout.close()
+    elapsed = time.perf_counter() - start
+    if status != 0 or received != size:
+        raise RuntimeError("output relay: status %d, %d of %d bytes" % (status, received, size))
+    return elapsed, usage, cms.cpu() - server_before
+
+
+def input_relay(cms, client, size):
+    """Pipes SIZE bytes of text lines into "sink"; returns (seconds, client rusage, server CPU)."""
+    server_before = cms.cpu()
+    start = time.perf_counter()
+    process = subprocess.Popen(client.argv("sink"), env=client.env, stdin=subprocess.PIPE,
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+
+    def feed():
+        block = INPUT_LINE * (MIB // len(INPUT_LINE) + 1)
+        left = size
+        try:
+            while left > 0:
+                piece = block[:min(left, len(block))]
+                process.stdin.write(piece)
+                left -= len(piece)
+            process.stdin.close()
+        except BrokenPipeError:
+            pass
+
+    feeder = threading.Thread(target=feed, daemon=True)
+    feeder.start()
+    watchdog = threading.Timer(TIMEOUT, process.kill)
+    watchdog.start()
+    try:
+        out = process.stdout.read()
+        status, usage = wait_with_rusage(process)
+    finally:
+        watchdog.cancel()
+        process.stdout.close()
+    feeder.join(timeout=30)
+    elapsed = time.perf_counter() - start
+    if status != 0 or out.strip() != str(size).encode():
+        raise RuntimeError("input relay: status %d, remote count %r, expected %d" % (status, out, size))
+    return elapsed, usage, cms.cpu() - server_before
+
+
+def ms(seconds):
+    return seconds * 1000.0
+
+
+def main():
+    build, runs = os.path.abspath(sys.argv[1]), int(sys.argv[2])
+    output_mib, input_mib = int(sys.argv[3]), int(sys.argv[4])
+    velcms = os.path.join(build, "vel", "tools", "cms", "velcms")
+    pki = make_pki()
+    work = tempfile.mkdtemp(prefix="vel-bench-client-")
+    try:
+        commands = os.path.join(work, "commands")
+        make_command(commands, "hello", "echo hello\n")
+        make_command(commands, "pause", "sleep %d\n" % PAUSE_SECONDS)
+        make_command(commands, "wait", "sleep 30\n")
+        make_command(commands, "flood", 'exec head -c "$1" /dev/zero\n')
+        make_command(commands, "sink", "exec wc -c\n")
+
+        cms_dir = os.path.join(work, "cms")
+        os.makedirs(cms_dir)
+        with StandInCms(velcms, cms_dir, tls_pem=pki.server_pem, commands_dir=commands, poll_ms=10) as cms:
+            client = Client(build, os.path.join(work, "client", "bin"), cms)
+            curl = CurlReplay(work, pki.ca_cert)
+            sessions = Sessions()
+            short = short_command(cms, client, curl, sessions, runs)
+            client_call, curl_call = status_cost(cms, client, curl, sessions, runs, short)
+
+        print("Client round trips over TLS on 127.0.0.1 (stand-in CMS), %d runs, alternating" % runs)
+        client_median, curl_median = statistics.median(short["client"]), statistics.median(short["curl"])
+        client_calls = statistics.median(short["client_calls"])
+        print("%-34s %10s %8s %12s" % ("short command (echo hello)", "median ms", "calls", "ms per call"))
+        print("%-34s %10.2f %8g %12.2f" % ("clifclient", ms(client_median), client_calls,
+                                            ms(client_median) / client_calls))
+        print("%-34s %10.2f %8d %12.2f" % ("curl, same POSTs, same bodies", ms(curl_median), short["curl_calls"],
+                                            ms(curl_median) / short["curl_calls"]))
+        print("%-34s %10.3f %8s %12.3f" % ("ratio client/curl", client_median / curl_median, "",
+                                            (client_median / client_calls) / (curl_median / short["curl_calls"])))
+        print("%-34s %10.2f   (curl %.2f ms, ratio %.3f)" % ("one more status call, ms", ms(client_call),
+                                                              ms(curl_call), client_call / curl_call))
+        print()
+
+        plain = PlainCms(velcms, work, pki.server_pem, commands)
+        try:
+            relay_client = Client(build, os.path.join(work, "client-plain", "bin"), plain)
+
+            print("Output relay (command writes N MiB to standard output; 1 MiB per status reply)")
+            print("%-10s %8s %10s %14s %16s %16s" % ("size MiB", "seconds", "MB/s", "client RSS KiB",
+                                                     "client CPU ms/MiB", "server CPU ms/MiB"))
+            for mib in sorted({max(1, output_mib // 4), output_mib}):
+                elapsed, usage, server = output_relay(plain, relay_client, mib * MIB)
+                print("%-10d %8.2f %10.1f %14d %16.2f %16.2f" % (
+                    mib, elapsed, mib * MIB / 1e6 / elapsed, usage.ru_maxrss, ms(cpu_seconds(usage)) / mib,
+                    ms(server) / mib))
+            print()
+            print("Input relay (N MiB of %d-byte lines piped to standard input; remote wc -c)" % len(INPUT_LINE))
+            print("%-10s %8s %10s %14s %16s %16s" % ("size MiB", "seconds", "MB/s", "client RSS KiB",
+                                                     "client CPU ms/MiB", "server CPU ms/MiB"))
+            for mib in sorted({max(1, input_mib // 4), input_mib}):
+                elapsed, usage, server = input_relay(plain, relay_client, mib * MIB)
+                print("%-10d %8.2f %10.1f %14d %16.2f %16.2f" % (
+                    mib, elapsed, mib * MIB / 1e6 / elapsed, usage.ru_maxrss, ms(cpu_seconds(usage)) / mib,
+                    ms(server) / mib))
+        finally:
+            plain.stop()
+    finally:
+        shutil.rmtree(work, True)
+
+
+if __name__ == "__main__":
+    main()
