@@ -123,6 +123,15 @@ for deb in "$launcher_deb" "$client_deb"; do
   done
 done
 
+# lintian is not among the CI dependencies (it is large); where it is installed, it must find
+# nothing beyond the notes the packages override.
+if command -v lintian > /dev/null; then
+  lintian --fail-on error,warning "$launcher_deb" "$client_deb" > "$work/lintian.log" 2>&1 || true
+  grep -E '^(E|W):' "$work/lintian.log" > "$work/lintian.problems" || true
+  check "lintian finds no errors or warnings" test ! -s "$work/lintian.problems"
+  sed 's/^/    /' "$work/lintian.problems" >&2
+fi
+
 # The set-user-ID variant: a launcher-only configuration with VEL_INSTALL_SETUID=ON.
 cmake -S "$top" -B "$work/suid" -DCMAKE_BUILD_TYPE=Release -DVEL_BUILD_CLIENT=OFF -DVEL_BUILD_TESTS=OFF \
   -DVEL_INSTALL_SETUID=ON > "$work/suid.log" 2>&1 &&
@@ -131,6 +140,11 @@ cmake -S "$top" -B "$work/suid" -DCMAKE_BUILD_TYPE=Release -DVEL_BUILD_CLIENT=OF
 dpkg-deb -c "$work"/suid/pkg/${launcher_pkg}_*.deb > "$work/suid.list"
 check "with VEL_INSTALL_SETUID=ON the packaged launcher is set-user-ID root" \
   grep -q '^-rwsr-xr-x root/root .* ./opt/vel/bin/vellauncher$' "$work/suid.list"
+if command -v lintian > /dev/null; then
+  lintian "$work"/suid/pkg/${launcher_pkg}_*.deb 2>&1 | grep -E '^(E|W):' > "$work/lintian.problems" || true
+  check "lintian accepts the set-user-ID launcher package" test ! -s "$work/lintian.problems"
+  sed 's/^/    /' "$work/lintian.problems" >&2
+fi
 
 # ---- installed on this machine
 echo "== install"
