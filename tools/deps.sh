@@ -2,7 +2,8 @@
 # Installs the Debian 12 packages that building and testing need (run as root).
 set -euo pipefail
 pkgs=(cmake g++ make pkg-config python3 openssl libssl-dev gsoap libgsoap-dev
-      openjdk-17-jdk-headless googletest libgtest-dev libgmock-dev locales dpkg-dev man-db)
+      openjdk-17-jdk-headless googletest libgtest-dev libgmock-dev locales dpkg-dev man-db
+      libaxis-java)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

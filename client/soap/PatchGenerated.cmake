@@ -27,7 +27,8 @@ patch("typed arrays"
   "if (soap_array_begin_out(soap, tag, id, t, NULL))"
   "if ((t && soap_set_attr(soap, \"xsi:type\", \"SOAP-ENC:Array\", 1)) || soap_array_begin_out(soap, tag, id, t, NULL))")
 
-# A string element typed as anything but xsd:string is a type error.
+# A string element typed as anything but xsd:string is a type error; Axis
+# servers type their strings SOAP-ENC:string, the same type in SOAP encoding.
 patch("string type check"
   "	(void)type; /* appease -Wall -Werror */
 	if (soap_element_begin_in(soap, tag, 1, NULL))
@@ -37,7 +38,7 @@ patch("string type check"
   "	(void)type; /* appease -Wall -Werror */
 	if (soap_element_begin_in(soap, tag, 1, NULL))
 		return NULL;
-	if (*soap->type && soap_match_tag(soap, soap->type, \"xsd:string\"))
+	if (*soap->type && soap_match_tag(soap, soap->type, \"xsd:string\") && soap_match_tag(soap, soap->type, \"SOAP-ENC:string\"))
 	{	soap->error = SOAP_TYPE;
 		return NULL;
 	}
