@@ -456,6 +456,13 @@ std::string VelCMD::readClassPath()
     return classPath;
 }
 
+// Taken only when the first occurrence of the suffix ends the name.
+bool VelCMD::hasArchiveSuffix(const char* filename, const std::string& suffix)
+{
+    const char* index = strstr(filename, suffix.c_str());
+    return index != nullptr && strlen(index) == suffix.size();
+}
+
 std::string VelCMD::getFilesFromDir(std::string dir, std::string ext)
 {
     DBG_ENTER("VelCMD::getFilesFromDir");
@@ -476,9 +483,8 @@ std::string VelCMD::getFilesFromDir(std::string dir, std::string ext)
         DBG_STR(dirStruct->d_name);
         std::string filename = dirStruct->d_name;
         DBG_STR(filename);
-        // Taken only when the first occurrence of the suffix ends the name.
-        const char* index = strstr(dirStruct->d_name, suffix.c_str());
-        if (index != nullptr && strlen(index) == suffix.size()) {
+        if (hasArchiveSuffix(dirStruct->d_name, suffix)) {
+            const char* index = strstr(dirStruct->d_name, suffix.c_str());
             DBG_STR(index);
             appendEntry(pathList, dir + filename);
         }

@@ -53,6 +53,8 @@ public:
     std::string readJavaHome();
     std::string readClassPath();
     std::string getFilesFromDir(std::string dir, std::string ext);
+    // The listing filter of getFilesFromDir: suffix is "." and the extension.
+    static bool hasArchiveSuffix(const char* filename, const std::string& suffix);
 
     // The Java main.
     void callMain(int argc, char** argv);
