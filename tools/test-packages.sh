@@ -190,7 +190,12 @@ def expect(what, condition):
 
 with vts.StandInCms(velcms, os.path.join(work, "cms"), tls_pem=pki.server_pem, commands_dir=commands,
                     env=cms_env) as cms:
-    vts.write_client_config(client_bin, cms.logon_url, cms.invoke_url)
+    # The installed sample, pointed at the stand-in: its URLs are the product's default paths.
+    with open(os.path.join(client_bin, "CLIClientConfig.cfg")) as f:
+        sample = f.read()
+    expect("the installed sample names both services on localhost:50001",
+           "velpimainurl=https://localhost:50001/" in sample and "clifserviceurl=https://localhost:50001/" in sample)
+    vts.write_client_config(client_bin, cfg_text=sample.replace("https://localhost:50001", cms.base_url))
     env = dict(os.environ, PATH=client_bin + ":/usr/bin:/bin")
     # Found on PATH, as administrators run it.
     r = vts.run(["velnode", "--user", "admin", "--pass", "secret", "-l"], input=b"node-a\n",
