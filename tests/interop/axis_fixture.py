@@ -9,7 +9,8 @@ VEL_REQUIRE_AXIS (when set, a missing Axis is an error; otherwise the tests are 
 
 The service classes under java/ are compiled once per process (javac --release 8 -g, so that
 Axis can read the parameter names from the class files). AxisTestCase starts one Axis server per
-test class with the class's global parameters (AXIS_PARAMETERS) in its server-config.wsdd, on a
+test class with the class's global parameters (AXIS_PARAMETERS) in its server-config.wsdd and
+the class's status record (STATUS_CLASS: ClifStatus, or BoxedClifStatus with wrapper types), on a
 free port of 127.0.0.1, and stages an install directory whose "velnode" link points to the
 client, configured with plain HTTP URLs of that server.
 
@@ -19,7 +20,6 @@ line, see ScriptStep.java; the last line repeats).
 """
 
 import atexit
-import base64
 import os
 import re
 import select
@@ -88,9 +88,10 @@ def compiled_classes():
 class AxisServer:
     """One Axis server with the two services, in work_dir, with the given global parameters."""
 
-    def __init__(self, work_dir, parameters, users):
+    def __init__(self, work_dir, parameters, users, status_class="ClifStatus"):
         self.work_dir = work_dir
         self.parameters = parameters
+        self.status_class = status_class
         self.users = users
         self.process = None
 
@@ -100,8 +101,12 @@ class AxisServer:
         with open(os.path.join(HERE, "server-config.wsdd.in")) as f:
             template = f.read()
         lines = "".join('  <parameter name="%s" value="%s"/>\n' % item for item in self.parameters.items())
+        service = {"ClifStatus": "ClifService", "BoxedClifStatus": "BoxedClifService"}[self.status_class]
+        config = (template.replace("@PARAMETERS@\n", lines)
+                  .replace("@CLIF_SERVICE_CLASS@", "velinterop." + service)
+                  .replace("@CLIF_STATUS_CLASS@", "velinterop." + self.status_class))
         with open(os.path.join(self.work_dir, "server-config.wsdd"), "w") as f:
-            f.write(template.replace("@PARAMETERS@\n", lines))
+            f.write(config)
         with open(os.path.join(self.work_dir, "users.txt"), "w") as f:
             f.write("".join("%s:%s\n" % item for item in self.users.items()))
         self.script([])
@@ -216,12 +221,13 @@ def _decode(text):
 
 class AxisTestCase(unittest.TestCase):
     AXIS_PARAMETERS = {}
+    STATUS_CLASS = "ClifStatus"
     USERS = {"admin": "secret"}
 
     @classmethod
     def setUpClass(cls):
         cls.work = tempfile.mkdtemp(prefix="vel-axis-")
-        cls.axis = AxisServer(os.path.join(cls.work, "axis"), cls.AXIS_PARAMETERS, cls.USERS)
+        cls.axis = AxisServer(os.path.join(cls.work, "axis"), cls.AXIS_PARAMETERS, cls.USERS, cls.STATUS_CLASS)
         cls.axis.start()
         cls.bindir = os.path.join(cls.work, "install", "bin")
         os.makedirs(cls.bindir)

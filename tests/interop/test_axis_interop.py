@@ -1,5 +1,7 @@
 """clifclient against the logon and clif services deployed in Apache Axis 1.4, in the three ways
-Axis serialises an RPC/encoded reply:
+Axis serialises an RPC/encoded reply (and, for two of them, with a status record declared with
+wrapper types, whose flags and numbers Axis then types SOAP-ENC:boolean, SOAP-ENC:long and
+SOAP-ENC:int):
 
 - its built-in defaults: every value of the status record travels as a multi-reference (the
   booleans and numbers too), strings typed SOAP-ENC:string, bytes SOAP-ENC:base64Binary;
@@ -188,6 +190,25 @@ class NoMultiRefsTest(AxisInteropCases, fx.AxisTestCase):
     LOGON_REPLY_FORMS = ('xsi:type="soapenc:string"',)
     INVOKE_REPLY_FORMS = ('<invokeReturn xsi:type="ns2:clifstatus"', '<complete xsi:type="xsd:boolean">',
                           'xsi:type="soapenc:base64Binary"')
+
+
+
+# A status record declared with wrapper types (Boolean, Long, Integer): Axis types those fields
+# in SOAP encoding and, with multi-references on, lets equal values share one element.
+class WrapperFieldsTest(AxisInteropCases, fx.AxisTestCase):
+    AXIS_PARAMETERS = {}
+    STATUS_CLASS = "BoxedClifStatus"
+    LOGON_REPLY_FORMS = ('xsi:type="soapenc:string"',)
+    INVOKE_REPLY_FORMS = ('<invokeReturn href="#id0"/>', '<complete href="#', 'xsi:type="soapenc:boolean"',
+                          'xsi:type="soapenc:long"', 'xsi:type="soapenc:int"')
+
+
+class WrapperFieldsNoMultiRefsTest(AxisInteropCases, fx.AxisTestCase):
+    AXIS_PARAMETERS = {"sendMultiRefs": "false"}
+    STATUS_CLASS = "BoxedClifStatus"
+    LOGON_REPLY_FORMS = ('xsi:type="soapenc:string"',)
+    INVOKE_REPLY_FORMS = ('<invokeReturn xsi:type="ns2:clifstatus"', '<complete xsi:type="soapenc:boolean"',
+                          '<pollPeriod xsi:type="soapenc:long"', '<returnCode xsi:type="soapenc:int"')
 
 
 if __name__ == "__main__":

@@ -243,6 +243,7 @@ class ReplyReading(CmsTestCase):
 
     def test_wrong_xsi_types_fail_the_call(self):
         cases = ['<invokeReturn><sessionId xsi:type="xsd:int">1</sessionId></invokeReturn>',
+                 '<invokeReturn><sessionId xsi:type="SOAP-ENC:int">1</sessionId></invokeReturn>',
                  '<invokeReturn><out xsi:type="xsd:string">aGk=</out></invokeReturn>']
         for inner in cases:
             with self.subTest(inner=inner):
