@@ -226,7 +226,7 @@ class AxisTestCase(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.work = tempfile.mkdtemp(prefix="vel-axis-")
+        cls.work = os.path.realpath(tempfile.mkdtemp(prefix="vel-axis-"))
         cls.axis = AxisServer(os.path.join(cls.work, "axis"), cls.AXIS_PARAMETERS, cls.USERS, cls.STATUS_CLASS)
         cls.axis.start()
         cls.bindir = os.path.join(cls.work, "install", "bin")
