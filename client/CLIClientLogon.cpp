@@ -3,7 +3,34 @@
 #include <cstdio>
 #include <iostream>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "TlsClientSetup.h"
+
+namespace
+{
+// Opens the key file for reading if it is a regular file. The file is read by its size, which a
+// directory does not have (seeking to its end gives a huge offset); O_NONBLOCK keeps a FIFO
+// from blocking the open. Anything else counts as a file that cannot be opened.
+std::FILE* openRegularFile(const std::string& path)
+{
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+    {
+        close(fd);
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, "rb");
+    if (!file)
+        close(fd);
+    return file;
+}
+}
 
 CLIClientLogon::CLIClientLogon(std::string logonUrl)
     : soapError(nullptr)
@@ -53,11 +80,10 @@ std::string CLIClientLogon::getLogonToken(std::string user)
         return "";
     }
 
-    FILE* keyFile = std::fopen((configPath + "/.rconfig.server").c_str(), "rb");
+    FILE* keyFile = openRegularFile(configPath + "/.rconfig.server");
     if (!keyFile)
         return "";
-    std::fseek(keyFile, 0, SEEK_END);
-    long size = std::ftell(keyFile);
+    long size = std::fseek(keyFile, 0, SEEK_END) == 0 ? std::ftell(keyFile) : -1;
     std::rewind(keyFile);
     m_keyBytes.assign(size > 0 ? size_t(size) : 0, 0);
     size_t got = m_keyBytes.empty() ? 0 : std::fread(m_keyBytes.data(), 1, m_keyBytes.size(), keyFile);

@@ -431,6 +431,19 @@ class LogonOnTheCms(CmsTestCase):
         self.assertEqual((records[0], lines), ({"call": "rootlogon", "token": ""}, []))
         self.assertEqual(len(cms.requests()), 1)
 
+    def test_key_file_that_is_no_regular_file_gives_no_token_and_no_fault(self):
+        # A directory would be read by a size it does not have; a FIFO would block the open.
+        key_path = os.path.join(self.cms_config, ".rconfig.server")
+        cms = self.start_cms(config_dir=self.cms_config)
+        for make, remove in ((os.mkdir, os.rmdir), (os.mkfifo, os.unlink)):
+            with self.subTest(make.__name__):
+                make(key_path)
+                result = self.driver("rootlogon", cms.logon_url, "root", timeout=20)
+                remove(key_path)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(parse_output(result.stdout), ([{"call": "rootlogon", "token": ""}], []))
+        self.assertEqual(len(cms.requests()), 2)
+
     def test_empty_install_path(self):
         cms = self.start_cms(config_dir="")
         result = self.driver("rootlogon", cms.logon_url, "root")
