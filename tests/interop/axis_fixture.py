@@ -228,7 +228,11 @@ class AxisTestCase(unittest.TestCase):
     def setUpClass(cls):
         cls.work = os.path.realpath(tempfile.mkdtemp(prefix="vel-axis-"))
         cls.axis = AxisServer(os.path.join(cls.work, "axis"), cls.AXIS_PARAMETERS, cls.USERS, cls.STATUS_CLASS)
-        cls.axis.start()
+        try:
+            cls.axis.start()
+        except BaseException:
+            shutil.rmtree(cls.work, ignore_errors=True)
+            raise
         cls.bindir = os.path.join(cls.work, "install", "bin")
         os.makedirs(cls.bindir)
         os.symlink(CLIFCLIENT, os.path.join(cls.bindir, "velnode"))

@@ -192,7 +192,6 @@ class NoMultiRefsTest(AxisInteropCases, fx.AxisTestCase):
                           'xsi:type="soapenc:base64Binary"')
 
 
-
 # A status record declared with wrapper types (Boolean, Long, Integer): Axis types those fields
 # in SOAP encoding and, with multi-references on, lets equal values share one element.
 class WrapperFieldsTest(AxisInteropCases, fx.AxisTestCase):
