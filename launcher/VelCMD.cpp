@@ -100,7 +100,7 @@ void VelCMD::jvmSequence()
 
 void VelCMD::setupDebugLogging()
 {
-    VelDebugInit start(myName);
+    [[maybe_unused]] VelDebugInit start(myName);  // the constructor starts the trace
 }
 
 void VelCMD::loadLibraries() {}

@@ -67,7 +67,7 @@ void debug_initialize(int level, const char* envVar, const char* path)
     const char* value = getenv(envVar);
     if (value != nullptr) {
         std::string list(value);
-        parseDebugString(&list[0], &_Debug);
+        parseDebugString(list.data(), &_Debug);
     }
 }
 

@@ -46,7 +46,7 @@ uint32_t parse(const char* list)
 {
     uint32_t mask = 0;
     std::string copy(list);
-    parseDebugString(&copy[0], &mask);
+    parseDebugString(copy.data(), &mask);
     return mask;
 }
 
@@ -142,9 +142,10 @@ TEST_F(TraceTest, StartTruncatesAnOldFileAndWritesTheBanner)
 {
     char path[] = "/tmp/vel-trace-XXXXXX";
     int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(write(fd, "left over\n", 10), 10);
-    close(fd);
+    ssize_t written = fd >= 0 ? write(fd, "left over\n", 10) : -1;
+    if (fd >= 0)
+        close(fd);
+    ASSERT_EQ(written, 10);
     setenv("VEL_DTRACE", "3,31", 1);
     debug_initialize(0, "VEL_DTRACE", path);
     EXPECT_EQ(_Debug, 0x80000008u);
@@ -158,10 +159,10 @@ TEST_F(TraceTest, StartTruncatesAnOldFileAndWritesTheBanner)
 
 TEST_F(TraceTest, NoTraceWithoutLevels)
 {
-    VelDebugInit start("velnode");
+    [[maybe_unused]] VelDebugInit start("velnode");
     EXPECT_EQ(stddbg, nullptr);
     setenv("VEL_DTRACE", "", 1);
-    VelDebugInit again("velnode");
+    [[maybe_unused]] VelDebugInit again("velnode");
     EXPECT_EQ(stddbg, nullptr);
     EXPECT_EQ(_Debug, 0u);
 }
@@ -170,7 +171,7 @@ TEST_F(TraceTest, TooLongTracePathIsRefusedNotCut)
 {
     setenv("VEL_DTRACE", "0,31", 1);
     ::testing::internal::CaptureStderr();
-    VelDebugInit start(std::string(80, 'n'));
+    [[maybe_unused]] VelDebugInit start(std::string(80, 'n'));
     std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(err.find("Can't open debug trace file. '/var/opt/vel/logs/nnnn"), 0u) << err;
     EXPECT_NE(err.find(std::string(80, 'n') + ".dbg."), std::string::npos) << err;

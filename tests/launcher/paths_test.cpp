@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -25,14 +26,16 @@ protected:
     }
     void TearDown() override
     {
-        std::string command = "rm -rf '" + dir + "'";
-        ASSERT_EQ(system(command.c_str()), 0);
+        std::error_code error;
+        std::filesystem::remove_all(dir, error);
+        ASSERT_FALSE(error) << error.message();
     }
     void touch(const std::string& name)
     {
         int fd = open((dir + name).c_str(), O_CREAT | O_WRONLY, 0644);
+        if (fd >= 0)
+            close(fd);
         ASSERT_GE(fd, 0);
-        close(fd);
     }
 
     std::string dir;

@@ -160,7 +160,7 @@ bool parseCallOptions(int argc, char** argv, int first, CallOptions& options)
             options.env[entry.substr(0, equals)] = equals == std::string::npos ? "" : entry.substr(equals + 1);
         }
         else if (i + 1 < argc && option == "--status")
-            options.statusCalls = std::atoi(argv[++i]);
+            options.statusCalls = static_cast<int>(std::strtol(argv[++i], nullptr, 10));
         else if (i + 1 < argc && option == "--input-hex")
         {
             options.haveInput = true;

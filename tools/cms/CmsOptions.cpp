@@ -1,11 +1,21 @@
 #include "CmsOptions.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
 
 namespace
 {
+// A whole decimal number, or false.
+bool parseNumber(const std::string& text, long long& number)
+{
+    char* end = nullptr;
+    errno = 0;
+    number = std::strtoll(text.c_str(), &end, 10);
+    return !text.empty() && *end == '\0' && errno == 0;
+}
+
 void printUsage()
 {
     std::cerr << "usage: velcms [--host ADDR] [--port N] [--tls PEM | --http] --users FILE\n"
@@ -17,6 +27,7 @@ void printUsage()
 bool CmsOptions::parse(int argc, char** argv)
 {
     bool plainHttp = false;
+    long long number = 0;
     for (int i = 1; i < argc; ++i)
     {
         std::string option = argv[i];
@@ -31,10 +42,16 @@ bool CmsOptions::parse(int argc, char** argv)
             return false;
         }
         std::string value = argv[++i];
+        bool numeric = option == "--port" || option == "--poll-ms" || option == "--max-chunk";
+        if (numeric && !parseNumber(value, number))
+        {
+            printUsage();
+            return false;
+        }
         if (option == "--host")
             host = value;
         else if (option == "--port")
-            port = std::atoi(value.c_str());
+            port = int(number);
         else if (option == "--tls")
             serverPem = value;
         else if (option == "--users")
@@ -44,9 +61,9 @@ bool CmsOptions::parse(int argc, char** argv)
         else if (option == "--config-dir")
             configDir = value;
         else if (option == "--poll-ms")
-            pollPeriod = std::atoll(value.c_str());
+            pollPeriod = number;
         else if (option == "--max-chunk")
-            maxChunk = size_t(std::atoll(value.c_str()));
+            maxChunk = size_t(number);
         else if (option == "--record")
             recordDir = value;
         else if (option == "--script")

@@ -10,8 +10,6 @@
 #include "CmsState.h"
 #include "soapH.h"
 
-extern char** environ;
-
 namespace
 {
 CmsState& stateOf(struct soap* soap)
@@ -78,6 +76,7 @@ std::vector<std::string> commandEnvironment(const ns3__Map* map)
     if (!env.count("PATH"))
         env["PATH"] = "/usr/bin:/bin";
     std::vector<std::string> entries;
+    entries.reserve(env.size());
     for (const auto& e : env)
         entries.push_back(e.first + "=" + e.second);
     return entries;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -50,11 +51,13 @@ std::unique_ptr<CommandSession> CommandSession::start(const std::string& path,
 
     // Everything exec needs is prepared before fork.
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     argv.push_back(const_cast<char*>(path.c_str()));
     for (size_t i = 1; i < args.size(); ++i)
         argv.push_back(const_cast<char*>(args[i].c_str()));
     argv.push_back(nullptr);
     std::vector<char*> envp;
+    envp.reserve(env.size() + 1);
     for (const std::string& entry : env)
         envp.push_back(const_cast<char*>(entry.c_str()));
     envp.push_back(nullptr);
@@ -73,9 +76,8 @@ std::unique_ptr<CommandSession> CommandSession::start(const std::string& path,
         signal(SIGPIPE, SIG_DFL);
         // dup2 clears close-on-exec on the copies; every other descriptor of
         // the server (sockets, other sessions' pipes) closes on exec or here.
-        dup2(in[0], 0);
-        dup2(out[1], 1);
-        dup2(err[1], 2);
+        if (dup2(in[0], 0) < 0 || dup2(out[1], 1) < 0 || dup2(err[1], 2) < 0)
+            _exit(127);
         closefrom(3);
         execve(argv[0], argv.data(), envp.data());
         const char* message = strerror(errno);
@@ -111,7 +113,8 @@ CommandSession::~CommandSession()
         {
             if (waitpid(m_pid, nullptr, WNOHANG) == m_pid)
                 return;
-            usleep(20000);
+            struct timespec pause = {0, 20L * 1000 * 1000};
+            nanosleep(&pause, nullptr);
         }
         kill(-m_pid, SIGKILL);
         waitpid(m_pid, nullptr, 0);

@@ -71,7 +71,8 @@ void RequestExchange::record(const std::string& dir) const
 {
     std::string path = fileName(dir, "request");
     std::ofstream(path + ".tmp", std::ios::binary) << m_request;
-    std::rename((path + ".tmp").c_str(), path.c_str());  // readers never see half a file
+    if (std::rename((path + ".tmp").c_str(), path.c_str()) != 0)  // readers never see half a file
+        std::perror(path.c_str());
 }
 
 bool RequestExchange::sendScriptedReply(const std::string& dir)
