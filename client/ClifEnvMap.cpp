@@ -10,9 +10,8 @@
 
 #include "ClifConfigWords.h"
 
-extern char** environ;
-
-ClifCmdInvoker::EnvMap ClifCmdInvoker::buildEnvmap(char* text)
+// Takes the argument vector's char* as the command line hands it over.
+ClifCmdInvoker::EnvMap ClifCmdInvoker::buildEnvmap(char* text)  // NOLINT(readability-non-const-parameter)
 {
     std::string entry = text ? text : "";
     std::string::size_type eq = entry.find('=');
