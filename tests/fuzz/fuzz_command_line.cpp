@@ -18,9 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::vector<std::string> pieces = velfuzz::splitAtNul(velfuzz::text(data, size));
     std::vector<std::vector<char>> storage;
+    storage.reserve(pieces.size());
     for (const std::string& piece : pieces)
         storage.emplace_back(piece.c_str(), piece.c_str() + piece.size() + 1);
     std::vector<char*> argv;
+    argv.reserve(storage.size() + 1);
     for (std::vector<char>& arg : storage)
         argv.push_back(arg.data());
     argv.push_back(nullptr);

@@ -16,7 +16,7 @@ std::string s_dir;
 
 void removeScratch()
 {
-    std::remove((s_dir + "CLIClientConfig.cfg").c_str());
+    static_cast<void>(std::remove((s_dir + "CLIClientConfig.cfg").c_str()));  // may never have been written
     rmdir(s_dir.c_str());
 }
 
@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vel-fuzz-cfg-XXXXXX";
-    if (!mkdtemp(&pattern[0]))
+    if (!mkdtemp(pattern.data()))
         std::abort();
     s_dir = pattern + "/";
     std::atexit(removeScratch);

@@ -9,7 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::string list = velfuzz::cString(velfuzz::text(data, size));
     uint32_t mask = 0;
-    parseDebugString(&list[0], &mask);
+    parseDebugString(list.data(), &mask);
     parseDebugString(nullptr, &mask);
     return 0;
 }
