@@ -76,9 +76,10 @@ int main(int argc, char** argv)
     context.accept_timeout = -200000;  // wake up five times a second to notice SIGTERM
     context.recv_timeout = 30;
     context.send_timeout = 30;
+    // A session ID context lets clients resume their TLS sessions, as a production server allows.
     if (!options.serverPem.empty() &&
         soap_ssl_server_context(&context, SOAP_SSL_NO_AUTHENTICATION, options.serverPem.c_str(), nullptr,
-                                nullptr, nullptr, nullptr, nullptr, nullptr) != SOAP_OK)
+                                nullptr, nullptr, nullptr, nullptr, "velcms") != SOAP_OK)
     {
         soap_print_fault(&context, stderr);
         return 1;
