@@ -42,15 +42,20 @@ def client_env(home):
     return {"PATH": "/usr/bin:/bin", "HOME": home, "LANG": "C"}
 
 
-def wait_with_rusage(process):
-    """Waits for a Popen child and returns (status, rusage)."""
-    _, status, usage = os.wait4(process.pid, 0)
-    process.returncode = os.waitstatus_to_exitcode(status)
-    return process.returncode, usage
+class Measured:
+    """Peak resident size (KiB) and CPU seconds of one client run, as run-measured reports them."""
 
+    def __init__(self, build, work):
+        self.tool = os.path.join(build, "run-measured")
+        self.report = os.path.join(work, "measured")
 
-def cpu_seconds(usage):
-    return usage.ru_utime + usage.ru_stime
+    def argv(self, argv):
+        return [self.tool, self.report] + argv
+
+    def read(self):
+        with open(self.report) as f:
+            fields = dict(item.split("=") for item in f.read().split())
+        return int(fields["maxrss_kib"]), float(fields["user_s"]) + float(fields["sys_s"])
 
 
 def process_cpu_seconds(pid):
@@ -243,11 +248,11 @@ class PlainCms:
         self.err.close()
 
 
-def output_relay(cms, client, size):
-    """Runs "flood SIZE"; returns (seconds, client rusage, server CPU seconds)."""
+def output_relay(cms, client, measured, size):
+    """Runs "flood SIZE"; returns (seconds, client peak KiB, client CPU s, server CPU s)."""
     server_before = cms.cpu()
     start = time.perf_counter()
-    process = subprocess.Popen(client.argv("flood", str(size)), env=client.env, stdin=subprocess.DEVNULL,
+    process = subprocess.Popen(measured.argv(client.argv("flood", str(size))), env=client.env, stdin=subprocess.DEVNULL,
                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     received = 0
     watchdog = threading.Timer(TIMEOUT, process.kill)
@@ -258,21 +263,21 @@ def output_relay(cms, client, size):
             if not block:
                 break
             received += len(block)
-        status, usage = wait_with_rusage(process)
+        status = process.wait(timeout=TIMEOUT)
     finally:
         watchdog.cancel()
         process.stdout.close()
     elapsed = time.perf_counter() - start
     if status != 0 or received != size:
         raise RuntimeError("output relay: status %d, %d of %d bytes" % (status, received, size))
-    return elapsed, usage, cms.cpu() - server_before
+    return (elapsed,) + measured.read() + (cms.cpu() - server_before,)
 
 
-def input_relay(cms, client, size):
-    """Pipes SIZE bytes of text lines into "sink"; returns (seconds, client rusage, server CPU)."""
+def input_relay(cms, client, measured, size):
+    """Pipes SIZE bytes of text lines into "sink"; returns as output_relay does."""
     server_before = cms.cpu()
     start = time.perf_counter()
-    process = subprocess.Popen(client.argv("sink"), env=client.env, stdin=subprocess.PIPE,
+    process = subprocess.Popen(measured.argv(client.argv("sink")), env=client.env, stdin=subprocess.PIPE,
                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
 
     def feed():
@@ -293,7 +298,7 @@ def input_relay(cms, client, size):
     watchdog.start()
     try:
         out = process.stdout.read()
-        status, usage = wait_with_rusage(process)
+        status = process.wait(timeout=TIMEOUT)
     finally:
         watchdog.cancel()
         process.stdout.close()
@@ -301,7 +306,7 @@ def input_relay(cms, client, size):
     elapsed = time.perf_counter() - start
     if status != 0 or out.strip() != str(size).encode():
         raise RuntimeError("input relay: status %d, remote count %r, expected %d" % (status, out, size))
-    return elapsed, usage, cms.cpu() - server_before
+    return (elapsed,) + measured.read() + (cms.cpu() - server_before,)
 
 
 def ms(seconds):
@@ -348,24 +353,23 @@ def main():
         plain = PlainCms(velcms, work, pki.server_pem, commands)
         try:
             relay_client = Client(build, os.path.join(work, "client-plain", "bin"), plain)
+            measured = Measured(build, work)
 
             print("Output relay (command writes N MiB to standard output; 1 MiB per status reply)")
             print("%-10s %8s %10s %14s %16s %16s" % ("size MiB", "seconds", "MB/s", "client RSS KiB",
                                                      "client CPU ms/MiB", "server CPU ms/MiB"))
             for mib in sorted({max(1, output_mib // 4), output_mib}):
-                elapsed, usage, server = output_relay(plain, relay_client, mib * MIB)
+                elapsed, peak, cpu, server = output_relay(plain, relay_client, measured, mib * MIB)
                 print("%-10d %8.2f %10.1f %14d %16.2f %16.2f" % (
-                    mib, elapsed, mib * MIB / 1e6 / elapsed, usage.ru_maxrss, ms(cpu_seconds(usage)) / mib,
-                    ms(server) / mib))
+                    mib, elapsed, mib * MIB / 1e6 / elapsed, peak, ms(cpu) / mib, ms(server) / mib))
             print()
             print("Input relay (N MiB of %d-byte lines piped to standard input; remote wc -c)" % len(INPUT_LINE))
             print("%-10s %8s %10s %14s %16s %16s" % ("size MiB", "seconds", "MB/s", "client RSS KiB",
                                                      "client CPU ms/MiB", "server CPU ms/MiB"))
             for mib in sorted({max(1, input_mib // 4), input_mib}):
-                elapsed, usage, server = input_relay(plain, relay_client, mib * MIB)
+                elapsed, peak, cpu, server = input_relay(plain, relay_client, measured, mib * MIB)
                 print("%-10d %8.2f %10.1f %14d %16.2f %16.2f" % (
-                    mib, elapsed, mib * MIB / 1e6 / elapsed, usage.ru_maxrss, ms(cpu_seconds(usage)) / mib,
-                    ms(server) / mib))
+                    mib, elapsed, mib * MIB / 1e6 / elapsed, peak, ms(cpu) / mib, ms(server) / mib))
         finally:
             plain.stop()
     finally:

@@ -3,10 +3,9 @@ main of a hello-world command class, for vellauncher (a CLI and an auxiliary com
 the JDK's java launcher and the JNI floor, all with the same class path and options,
 run round-robin in one run.
 
-usage: launcher_startup.py BUILD_DIR RUNS [SUMMARY_JSON]
+usage: launcher_startup.py BUILD_DIR RUNS
 """
 
-import json
 import os
 import shutil
 import statistics
@@ -50,7 +49,6 @@ def median_ms(values):
 
 def main():
     build, runs = os.path.abspath(sys.argv[1]), int(sys.argv[2])
-    summary_path = sys.argv[3] if len(sys.argv) > 3 else None
     stage = os.path.join(build, "bench-stage")
     work = tempfile.mkdtemp(prefix="vel-bench-start-")
     try:
@@ -94,18 +92,12 @@ def main():
                                                    median_ms(total[name]), first_lines.get(name, "")))
     print()
     print("%-26s %14s %14s" % ("ratio (medians)", "launcher/floor", "launcher/java"))
-    summary = {"runs": runs, "variants": {}}
     for command, kind, _, _ in COMMANDS:
         own = "%s (%s)" % (command, kind)
         launcher = statistics.median(first[own])
         floor = statistics.median(first["floor, %s options" % command])
         java = statistics.median(first["java, %s options" % command])
         print("%-26s %14.3f %14.3f" % (own, launcher / floor, launcher / java))
-        summary["variants"][command] = {"launcher_ms": launcher / 1e6, "floor_ms": floor / 1e6,
-                                        "java_ms": java / 1e6}
-    if summary_path:
-        with open(summary_path, "w") as f:
-            json.dump(summary, f)
 
 
 if __name__ == "__main__":

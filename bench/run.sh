@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Builds the programs and the benchmark helpers (Release, in build-bench) and prints the
+# benchmark tables: launcher start-up, the launcher's work before the JVM, TLS session
+# resumption and the client's round trips and relays. Run on demand, as root on Debian 12.
+#
+# Knobs (environment): VEL_BENCH_RUNS (start-ups and round trips per variant, default 31),
+# VEL_BENCH_OUTPUT_MIB (output relay size, default 1024), VEL_BENCH_INPUT_MIB (input relay
+# size, default 100).
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=$root/build-bench
+runs=${VEL_BENCH_RUNS:-31}
+output_mib=${VEL_BENCH_OUTPUT_MIB:-1024}
+input_mib=${VEL_BENCH_INPUT_MIB:-100}
+
+bash "$root/tools/deps.sh"
+# The baselines and counters the benchmarks use besides the build's own packages.
+extra=(curl valgrind util-linux)
+missing=()
+for p in "${extra[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq "${missing[@]}"
+fi
+
+cmake -S "$root/bench" -B "$build" -DCMAKE_BUILD_TYPE=Release > "$build.configure.log" 2>&1 ||
+  { cat "$build.configure.log"; exit 1; }
+cmake --build "$build" -j2 > "$build.build.log" 2>&1 || { tail -50 "$build.build.log"; exit 1; }
+
+echo "== Machine"
+echo "date:      $(date -u '+%Y-%m-%d %H:%M UTC')"
+echo "commit:    $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)"
+echo "cpus:      $(nproc) x $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)"
+echo "memory:    $(awk '/^MemTotal/ {printf "%.1f GiB", $2 / 1048576}' /proc/meminfo)"
+echo "kernel:    $(uname -r)"
+echo "load:      $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min, before the runs)"
+echo "java:      $(/usr/lib/jvm/java-17-openjdk-amd64/bin/java -version 2>&1 | head -1)"
+echo "curl:      $(curl --version | head -1 | cut -d' ' -f1-2), $(openssl version)"
+echo
+
+echo "== Launcher"
+python3 "$root/bench/launcher_startup.py" "$build" "$runs"
+echo
+python3 "$root/bench/launcher_prejvm.py" "$build" "$runs"
+echo
+echo "== Client"
+python3 "$root/bench/tls_resumption.py" "$build"
+echo
+python3 "$root/bench/client_bench.py" "$build" "$runs" "$output_mib" "$input_mib"
