@@ -11,6 +11,7 @@
    throughput, the client's peak resident size and CPU time per MiB, the stand-in's CPU
    time per MiB.
 4. Input relay: INPUT_MIB of text lines piped to the client's standard input.
+5. Where the client's instructions go while it relays output (callgrind, 16 MiB).
 
 usage: client_bench.py BUILD_DIR RUNS OUTPUT_MIB INPUT_MIB
 """
@@ -309,6 +310,44 @@ def input_relay(cms, client, measured, size):
     return (elapsed,) + measured.read() + (cms.cpu() - server_before,)
 
 
+# Groups of the client's exclusive instruction counts while it relays output.
+PROFILE_GROUPS = [
+    ("gSOAP base64 reader (soap_getbase64, soap_get)", lambda f: re.search(r":soap_get(base64)? ", f + " ")),
+    ("TLS (libcrypto, libssl)", lambda f: "libcrypto" in f or "libssl" in f),
+    ("memory copies (memcpy, memmove)", lambda f: "memcpy" in f or "memmove" in f),
+]
+PROFILE_MIB = 16
+
+
+def output_profile(cms, client, work):
+    """Exclusive instructions per group for one output relay of PROFILE_MIB under callgrind."""
+    out_file = os.path.join(work, "callgrind.client")
+    argv = ["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out_file] + client.argv(
+        "flood", str(PROFILE_MIB * MIB))
+    result = subprocess.run(argv, env=client.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE, timeout=TIMEOUT)
+    if result.returncode != 0:
+        raise RuntimeError("callgrind run failed: %s" % result.stderr.decode()[-1000:])
+    annotated = subprocess.run(["callgrind_annotate", "--threshold=100", out_file], stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL, timeout=120).stdout.decode()
+    total, groups = 0, [0] * (len(PROFILE_GROUPS) + 1)
+    for line in annotated.splitlines():
+        match = re.match(r"\s*([\d,]+)\s+\([^)]*\)\s+(.*)$", line)
+        if not match:
+            continue
+        count, what = int(match.group(1).replace(",", "")), match.group(2)
+        if what.startswith("PROGRAM TOTALS"):
+            total = count
+            continue
+        for i, (_, belongs) in enumerate(PROFILE_GROUPS):
+            if belongs(what):
+                groups[i] += count
+                break
+        else:
+            groups[-1] += count
+    return total, groups
+
+
 def ms(seconds):
     return seconds * 1000.0
 
@@ -370,6 +409,14 @@ def main():
                 elapsed, peak, cpu, server = input_relay(plain, relay_client, measured, mib * MIB)
                 print("%-10d %8.2f %10.1f %14d %16.2f %16.2f" % (
                     mib, elapsed, mib * MIB / 1e6 / elapsed, peak, ms(cpu) / mib, ms(server) / mib))
+            if shutil.which("valgrind") and shutil.which("callgrind_annotate"):
+                total, groups = output_profile(plain, relay_client, work)
+                print()
+                print("Client instructions while relaying %d MiB of output (callgrind, exclusive)" % PROFILE_MIB)
+                print("%-50s %12s %8s" % ("part", "M instr/MiB", "share"))
+                labels = [label for label, _ in PROFILE_GROUPS] + ["everything else"]
+                for label, count in zip(labels, groups):
+                    print("%-50s %12.1f %7.1f%%" % (label, count / 1e6 / PROFILE_MIB, 100.0 * count / total))
         finally:
             plain.stop()
     finally:

@@ -1,24 +1,56 @@
 // The floor of a JNI launcher: creates the virtual machine with the options given,
 // calls the static main of a class and destroys the machine. Nothing else.
 //
-// usage: jni-floor [JVM-OPTION ...] -- CLASS [ARG ...]
+// usage: jni-floor [--first CLASS.METHOD] [JVM-OPTION ...] -- CLASS [ARG ...]
 // CLASS is written with slashes (com/example/Main). Arguments are passed as modified UTF-8.
+// --first calls a static void METHOD() of another class before main, as a launcher
+// that sets up keys does; without it the program is the bare floor.
 #include <cstdio>
 #include <cstring>
 #include <jni.h>
+#include <string>
 #include <vector>
+
+namespace {
+
+// Calls the static void method named "CLASS.METHOD".
+bool callFirst(JNIEnv* env, const std::string& target)
+{
+    std::string::size_type dot = target.rfind('.');
+    std::string className = target.substr(0, dot);
+    std::string methodName = dot == std::string::npos ? "" : target.substr(dot + 1);
+    jclass cls = env->FindClass(className.c_str());
+    jmethodID method = cls ? env->GetStaticMethodID(cls, methodName.c_str(), "()V") : nullptr;
+    if (method != nullptr)
+        env->CallStaticVoidMethod(cls, method);
+    if (method == nullptr || env->ExceptionCheck()) {
+        env->ExceptionDescribe();
+        fprintf(stderr, "jni-floor: cannot call %s\n", target.c_str());
+        return false;
+    }
+    env->DeleteLocalRef(cls);
+    return true;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
-    int split = 1;
+    const char* first = nullptr;
+    int optionsStart = 1;
+    if (argc > 2 && strcmp(argv[1], "--first") == 0) {
+        first = argv[2];
+        optionsStart = 3;
+    }
+    int split = optionsStart;
     while (split < argc && strcmp(argv[split], "--") != 0)
         ++split;
     if (split + 1 >= argc) {
-        fprintf(stderr, "usage: jni-floor [JVM-OPTION ...] -- CLASS [ARG ...]\n");
+        fprintf(stderr, "usage: jni-floor [--first CLASS.METHOD] [JVM-OPTION ...] -- CLASS [ARG ...]\n");
         return 2;
     }
     std::vector<JavaVMOption> options;
-    for (int i = 1; i < split; ++i)
+    for (int i = optionsStart; i < split; ++i)
         options.push_back(JavaVMOption{argv[i], nullptr});
 
     JavaVMInitArgs vmArgs;
@@ -33,6 +65,9 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    if (first != nullptr && !callFirst(env, first))
+        return 1;
+
     const char* className = argv[split + 1];
     jclass mainClass = env->FindClass(className);
     jmethodID mainMethod =
@@ -42,10 +77,10 @@ int main(int argc, char** argv)
         fprintf(stderr, "jni-floor: no main in %s\n", className);
         return 1;
     }
-    int first = split + 2;
-    jobjectArray args = env->NewObjectArray(argc - first, env->FindClass("java/lang/String"), nullptr);
-    for (int i = first; i < argc; ++i)
-        env->SetObjectArrayElement(args, i - first, env->NewStringUTF(argv[i]));
+    int firstArg = split + 2;
+    jobjectArray args = env->NewObjectArray(argc - firstArg, env->FindClass("java/lang/String"), nullptr);
+    for (int i = firstArg; i < argc; ++i)
+        env->SetObjectArrayElement(args, i - firstArg, env->NewStringUTF(argv[i]));
     env->CallStaticVoidMethod(mainClass, mainMethod, args);
     int status = 0;
     if (env->ExceptionCheck()) {

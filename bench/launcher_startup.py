@@ -16,10 +16,12 @@ import tempfile
 JDK = "/usr/lib/jvm/java-17-openjdk-amd64"
 SHOW_PREFIX = "addJVMOption(): "
 
-# command name, launcher kind, Java class, arguments main receives
+# command name, launcher kind, Java class, arguments main receives, what the launcher
+# calls in Java before main (CLI commands set up the keys)
+SET_KEYS = "com/orva/vel/utilities/authenticate/VelAuthenticate.setKeys"
 COMMANDS = [
-    ("velnode", "CLI", "com/orva/vel/cli/VelCommandDispatcher", ["velnode"]),
-    ("velversion", "aux", "com/orva/vel/utilities/version/VelVersion", []),
+    ("velnode", "CLI", "com/orva/vel/cli/VelCommandDispatcher", ["velnode"], SET_KEYS),
+    ("velversion", "aux", "com/orva/vel/utilities/version/VelVersion", [], None),
 ]
 
 
@@ -57,13 +59,16 @@ def main():
                      "_JAVA_OPTIONS", "VEL_SHOW_JVM_OPTS", "VEL_VERBOSE_TRACE", "VEL_GC_TRACE"):
             env.pop(name, None)
         variants = []
-        for command, kind, java_class, args in COMMANDS:
+        for command, kind, java_class, args, first in COMMANDS:
             path = os.path.join(work, command)
             os.symlink(os.path.join(build, "vel", "launcher", "vellauncher"), path)
             options = launcher_options(path, env)
+            floor = [os.path.join(build, "jni-floor")]
             variants.append(("%s (%s)" % (command, kind), [path]))
-            variants.append(("floor, %s options" % command,
-                             [os.path.join(build, "jni-floor")] + options + ["--", java_class] + args))
+            variants.append(("floor, %s options" % command, floor + options + ["--", java_class] + args))
+            if first:
+                variants.append(("floor+setKeys, %s options" % command,
+                                 floor + ["--first", first] + options + ["--", java_class] + args))
             variants.append(("java, %s options" % command, java_arguments(options, java_class, args)))
         spec = os.path.join(work, "spec")
         with open(spec, "w") as f:
@@ -86,18 +91,22 @@ def main():
         total.setdefault(name, []).append(int(fields[-1]))
 
     print("Launcher start-up: process start to the first line of main, %d runs each, round-robin" % runs)
-    print("%-26s %12s %10s %12s   %s" % ("variant", "median ms", "min ms", "exit med ms", "first line"))
+    print("%-30s %12s %10s %12s   %s" % ("variant", "median ms", "min ms", "exit med ms", "first line"))
     for name, _ in variants:
-        print("%-26s %12.1f %10.1f %12.1f   %s" % (name, median_ms(first[name]), min(first[name]) / 1e6,
+        print("%-30s %12.1f %10.1f %12.1f   %s" % (name, median_ms(first[name]), min(first[name]) / 1e6,
                                                    median_ms(total[name]), first_lines.get(name, "")))
     print()
-    print("%-26s %14s %14s" % ("ratio (medians)", "launcher/floor", "launcher/java"))
-    for command, kind, _, _ in COMMANDS:
+    print("%-26s %14s %14s %22s" % ("ratio (medians)", "launcher/floor", "launcher/java",
+                                     "launcher/floor+setKeys"))
+    for command, kind, _, _, first_call in COMMANDS:
         own = "%s (%s)" % (command, kind)
         launcher = statistics.median(first[own])
         floor = statistics.median(first["floor, %s options" % command])
         java = statistics.median(first["java, %s options" % command])
-        print("%-26s %14.3f %14.3f" % (own, launcher / floor, launcher / java))
+        with_keys = "-"
+        if first_call:
+            with_keys = "%.3f" % (launcher / statistics.median(first["floor+setKeys, %s options" % command]))
+        print("%-26s %14.3f %14.3f %22s" % (own, launcher / floor, launcher / java, with_keys))
 
 
 if __name__ == "__main__":

@@ -3,12 +3,14 @@
 # benchmark tables: launcher start-up, the launcher's work before the JVM, TLS session
 # resumption and the client's round trips and relays. Run on demand, as root on Debian 12.
 #
-# Knobs (environment): VEL_BENCH_RUNS (start-ups and round trips per variant, default 31),
+# Knobs (environment): VEL_BENCH_START_RUNS (launcher start-ups per variant, default 51),
+# VEL_BENCH_RUNS (other repeated measurements per variant, default 31),
 # VEL_BENCH_OUTPUT_MIB (output relay size, default 1024), VEL_BENCH_INPUT_MIB (input relay
 # size, default 100).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$root/build-bench
+start_runs=${VEL_BENCH_START_RUNS:-51}
 runs=${VEL_BENCH_RUNS:-31}
 output_mib=${VEL_BENCH_OUTPUT_MIB:-1024}
 input_mib=${VEL_BENCH_INPUT_MIB:-100}
@@ -42,7 +44,7 @@ echo "curl:      $(curl --version | head -1 | cut -d' ' -f1-2), $(openssl versio
 echo
 
 echo "== Launcher"
-python3 "$root/bench/launcher_startup.py" "$build" "$runs"
+python3 "$root/bench/launcher_startup.py" "$build" "$start_runs"
 echo
 python3 "$root/bench/launcher_prejvm.py" "$build" "$runs"
 echo
