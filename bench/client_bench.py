@@ -32,7 +32,7 @@ from vel_testsupport import StandInCms, make_command, make_pki, write_client_con
 
 MIB = 1 << 20
 CLK_TCK = os.sysconf("SC_CLK_TCK")
-STATUS_REPEATS = 40          # status requests in curl's long sequence
+STATUS_REPEATS = 100         # status requests in curl's long sequence
 PAUSE_SECONDS = 1            # run time of the command the client polls for the status cost
 INPUT_LINE = b"abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ-_=+.\n"  # 68 bytes
 TIMEOUT = 600
@@ -189,29 +189,38 @@ def short_command(cms, client, curl, sessions, runs):
             "curl_calls": 2 + status_calls, "requests": (logon, invoke, status)}
 
 
-def status_cost(cms, client, curl, sessions, runs, short):
-    """Extra wall time per extra status call, client and curl."""
+def status_cost(cms, client, curl, sessions, runs, short, measured):
+    """Extra wall time per extra status call, client and curl, alternating; and the CPU
+    time per status call of the client and of the stand-in while the client polls."""
     logon, invoke, status = short["requests"]
-    client_extra = []
-    for _ in range(max(3, runs // 5)):
-        seen = len(cms.requests())
-        elapsed, _ = client.run("pause")
-        sessions.next_id()
-        calls = len(cms.requests()) - seen
-        base_calls = statistics.median(short["client_calls"])
-        client_extra.append((elapsed - statistics.median(short["client"])) / (calls - base_calls))
     # curl: the same status request again and again on a command that runs for a while.
     long_invoke = (invoke[0], invoke[1], invoke[2].replace(b">hello<", b">wait<"))
     if long_invoke[2] == invoke[2]:
         raise RuntimeError("cannot find the command name in the recorded invoke request")
-    curl_extra = []
-    for _ in range(max(3, runs // 5)):
+    base_calls = statistics.median(short["client_calls"])
+    client_extra, curl_extra, client_cpu, server_cpu = [], [], [], []
+    for _ in range(max(5, runs // 4)):
+        seen = len(cms.requests())
+        server_before = process_cpu_seconds(cms.process.pid)
+        start = time.perf_counter()
+        subprocess.run(measured.argv(client.argv("pause")), env=client.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=TIMEOUT, check=True)
+        elapsed = time.perf_counter() - start
+        server = process_cpu_seconds(cms.process.pid) - server_before
+        sessions.next_id()
+        calls = len(cms.requests()) - seen
+        client_extra.append((elapsed - statistics.median(short["client"])) / (calls - base_calls))
+        client_cpu.append(measured.read()[1] / calls)
+        server_cpu.append(server / calls)
+
         session_id = sessions.next_id()
         url, headers, body = status
         sequence = [logon, long_invoke] + [(url, headers, with_session(body, session_id))] * STATUS_REPEATS
         elapsed = curl.run(sequence)
-        curl_extra.append((elapsed - statistics.median(short["curl"])) / (STATUS_REPEATS - (short["curl_calls"] - 2)))
-    return statistics.median(client_extra), statistics.median(curl_extra)
+        curl_extra.append((elapsed - statistics.median(short["curl"])) /
+                          (STATUS_REPEATS - (short["curl_calls"] - 2)))
+    return {"client": statistics.median(client_extra), "curl": statistics.median(curl_extra),
+            "client_cpu": statistics.median(client_cpu), "server_cpu": statistics.median(server_cpu)}
 
 
 class PlainCms:
@@ -373,7 +382,7 @@ def main():
             curl = CurlReplay(work, pki.ca_cert)
             sessions = Sessions()
             short = short_command(cms, client, curl, sessions, runs)
-            client_call, curl_call = status_cost(cms, client, curl, sessions, runs, short)
+            call = status_cost(cms, client, curl, sessions, runs, short, Measured(build, work))
 
         print("Client round trips over TLS on 127.0.0.1 (stand-in CMS), %d runs, alternating" % runs)
         client_median, curl_median = statistics.median(short["client"]), statistics.median(short["curl"])
@@ -385,8 +394,10 @@ def main():
                                             ms(curl_median) / short["curl_calls"]))
         print("%-34s %10.3f %8s %12.3f" % ("ratio client/curl", client_median / curl_median, "",
                                             (client_median / client_calls) / (curl_median / short["curl_calls"])))
-        print("%-34s %10.2f   (curl %.2f ms, ratio %.3f)" % ("one more status call, ms", ms(client_call),
-                                                              ms(curl_call), client_call / curl_call))
+        print("%-34s %10.3f   (curl %.3f ms, ratio client/curl %.3f)" % (
+            "one more status call, ms", ms(call["client"]), ms(call["curl"]), call["client"] / call["curl"]))
+        print("%-34s %10.3f   (stand-in CMS %.3f ms)" % ("CPU per status call, client, ms", ms(call["client_cpu"]),
+                                                         ms(call["server_cpu"])))
         print()
 
         plain = PlainCms(velcms, work, pki.server_pem, commands)

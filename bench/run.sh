@@ -28,9 +28,10 @@ if ((${#missing[@]})); then
   apt-get install -y -qq "${missing[@]}"
 fi
 
-cmake -S "$root/bench" -B "$build" -DCMAKE_BUILD_TYPE=Release > "$build.configure.log" 2>&1 ||
-  { cat "$build.configure.log"; exit 1; }
-cmake --build "$build" -j2 > "$build.build.log" 2>&1 || { tail -50 "$build.build.log"; exit 1; }
+mkdir -p "$build"
+cmake -S "$root/bench" -B "$build" -DCMAKE_BUILD_TYPE=Release > "$build/configure.log" 2>&1 ||
+  { cat "$build/configure.log"; exit 1; }
+cmake --build "$build" -j2 > "$build/build.log" 2>&1 || { tail -50 "$build/build.log"; exit 1; }
 
 echo "== Machine"
 echo "date:      $(date -u '+%Y-%m-%d %H:%M UTC')"
