@@ -1,5 +1,6 @@
 // Command line, user name and the local side of the input and output relay.
 #include "ClifParser.h"
+#include "ClifStandardStreams.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -149,12 +150,22 @@ std::string ClifCmdInvoker::readFromStdIn()
     }
 }
 
+// A closed reader of either stream ends the run here, before any further status call.
 void ClifCmdInvoker::displayStatus(ClifResult result)
 {
-    if (result.outLength > 0 && result.outData)
-        std::fwrite(result.outData, 1, static_cast<size_t>(result.outLength), stdout);
-    std::fflush(stdout);
-    if (result.errLength > 0 && result.errData)
-        std::fwrite(result.errData, 1, static_cast<size_t>(result.errLength), stderr);
-    std::fflush(stderr);
+    writeOut(stdout, result.outData, result.outLength);
+    writeOut(stderr, result.errData, result.errLength);
+}
+
+void ClifCmdInvoker::writeOut(std::FILE* stream, const unsigned char* data, int length)
+{
+    errno = 0;
+    if (length > 0 && data)
+        std::fwrite(data, 1, static_cast<size_t>(length), stream);
+    std::fflush(stream);
+    if (std::ferror(stream)) {
+        int error = errno;
+        std::clearerr(stream);
+        ClifStandardStreams::writeFailed(error);
+    }
 }

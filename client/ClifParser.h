@@ -1,6 +1,7 @@
 #ifndef CLIF_PARSER_H
 #define CLIF_PARSER_H
 
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <string>
@@ -73,6 +74,7 @@ private:
     void printConnectionHelp();
     int pollUntilComplete(CLIClientInvoke& invoker, const std::string& token, ClifResult current);
     void pauseForPollPeriod(int pollPeriod);
+    void writeOut(std::FILE* stream, const unsigned char* data, int length);
 
     std::string m_password;
     std::string m_username;

@@ -45,6 +45,24 @@ patch("string type check"
 	if (!s)
 		s = soap_new_std__string(soap, -1);")
 
+# The status record is read only as ns1:clifstatus: a record that names another xsi:type is a
+# type error, not a record of that shape read as a status.
+patch("type check of ns1__clifstatus"
+  "ns1__clifstatus *a, const char *type)
+{
+	(void)type; /* appease -Wall -Werror */
+	if (soap_element_begin_in(soap, tag, 0, NULL))
+		return NULL;"
+  "ns1__clifstatus *a, const char *type)
+{
+	(void)type; /* appease -Wall -Werror */
+	if (soap_element_begin_in(soap, tag, 0, NULL))
+		return NULL;
+	if (*soap->type && soap_match_tag(soap, soap->type, \"ns1:clifstatus\"))
+	{	soap->error = SOAP_TYPE;
+		return NULL;
+	}")
+
 # A boolean is read whatever its xsi:type says.
 patch("untyped boolean input"
   "if (*soap->type && soap_match_tag(soap, soap->type, type) && soap_match_tag(soap, soap->type, \":boolean\"))"

@@ -1,0 +1,22 @@
+#ifndef CLIF_STANDARD_STREAMS_H
+#define CLIF_STANDARD_STREAMS_H
+
+// The process's standard descriptors and SIGPIPE, set up before anything else runs.
+class ClifStandardStreams
+{
+public:
+    // Puts /dev/null on any of descriptors 0, 1 and 2 that is closed, so that no socket or
+    // file the client opens later becomes its standard input or output. Ignores SIGPIPE: a
+    // server that closes the connection while a request is still being sent makes the call
+    // fail (and the run end with its message) instead of killing the process silently.
+    static void prepare();
+
+    // A write of local output failed with this errno value. A reader that went away (EPIPE)
+    // ends the client as it ends any filter: by SIGPIPE, as the caller had set it up.
+    static void writeFailed(int error);
+
+private:
+    static void openNullOnClosed(int fd);
+};
+
+#endif
