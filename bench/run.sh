@@ -44,12 +44,16 @@ echo "java:      $(/usr/lib/jvm/java-17-openjdk-amd64/bin/java -version 2>&1 | h
 echo "curl:      $(curl --version | head -1 | cut -d' ' -f1-2), $(openssl version)"
 echo
 
+load() { echo "(load average now: $(cut -d' ' -f1-3 /proc/loadavg))"; }
+
 echo "== Launcher"
 python3 "$root/bench/launcher_startup.py" "$build" "$start_runs"
 echo
 python3 "$root/bench/launcher_prejvm.py" "$build" "$runs"
+load
 echo
 echo "== Client"
 python3 "$root/bench/tls_resumption.py" "$build"
 echo
 python3 "$root/bench/client_bench.py" "$build" "$runs" "$output_mib" "$input_mib"
+load
