@@ -1,0 +1,276 @@
+"""clifclient against a CMS that fails: refused connections, resets, broken and truncated replies,
+HTTP errors, replies of the wrong type, a connection dropped while the client still sends, a
+closed reader of its output, and closed standard descriptors at start.
+
+Each failed call must end the run with the client's message for that call and status 255,
+keep the remote output already shown, and print nothing else.
+
+usage: test_client_faults.py CLIFCLIENT [unittest options]
+"""
+
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "support"))
+sys.path.insert(0, HERE)
+import vel_testsupport as vt  # noqa: E402
+from fault_server import (FaultServer, hang_up_while_receiving, http_response, refuse_after,  # noqa: E402
+                          reply, reset_after)
+
+CLIFCLIENT = None
+ENV = {"PATH": "/usr/bin:/bin", "LC_ALL": "C"}
+TIMEOUT = 60
+
+CONNECTION_HELP = (
+    b"There was a problem connecting to the Orva Fleetwise server. Make sure that:\n"
+    b"1. Your username has been added to Orva Fleetwise.\n"
+    b"2. Your username and password, if specified, are correctly spelled.\n"
+    b"3. Orva Fleetwise is running.\n"
+    b"4. You used '--' for any long options and double quotes if your username includes a domain.\n"
+    b"Example: <commandname> --user \"mydomain\\myusername\" --pass yourpasswd\n")
+INVOKE_FAILED = b"There was a problem invoking the command, "
+PANIC = b"Panic: Possibly lost connection to server\n"
+EOF_TEXT = "End of file or no input: "
+
+
+def logon_ok():
+    return http_response(vt.envelope('<ns0:logonResponse><logonReturn xsi:type="xsd:string">tok'
+                                     '</logonReturn></ns0:logonResponse>'))
+
+
+def record(response, **fields):
+    tag = "invoke" if response == "invoke" else "status"
+    return ('<ns5:%sResponse><%sReturn xsi:type="ns1:clifstatus">%s</%sReturn></ns5:%sResponse>'
+            % (tag, tag, vt.status_xml(**fields), tag, tag))
+
+
+def record_reply(response, **fields):
+    return http_response(vt.envelope(record(response, **fields)))
+
+
+def closed_port_url():
+    probe = socket.socket()
+    probe.bind(("127.0.0.1", 0))
+    port = probe.getsockname()[1]
+    probe.close()
+    return "https://127.0.0.1:%d/svc" % port
+
+
+def fault_cases(call):
+    """(name, behaviour, fault string pattern) for a failure at "logon", "invoke" or "status"."""
+    response = "status" if call == "status" else "invoke"
+    good = (record_reply(response, complete=True, returnCode=0, out=b"x", sessionId="s")
+            if call != "logon" else logon_ok())
+    fault = vt.envelope(vt.fault_body("SOAP-ENV:Server", "Session vanished"))
+    wrong_reply = (record_reply("invoke", complete=True, sessionId="s") if call == "logon" else logon_ok())
+    wrong_record = (http_response(vt.envelope(record(response, complete=True, sessionId="s").replace(
+        'xsi:type="ns1:clifstatus"', 'xsi:type="xsd:string"'))))
+    malformed = http_response('<?xml version="1.0"?><SOAP-ENV:Envelope xmlns:SOAP-ENV="%s"><SOAP-ENV:Body>'
+                              '<ns5:%sResponse></SOAP-ENV:Body>' % (vt.NS["SOAP-ENV"], response))
+    cases = [
+        ("HTTP 500 with a fault", reply(http_response(fault, 500)), re.escape("Session vanished")),
+        ("HTTP 200 with a fault", reply(http_response(fault)), re.escape("Session vanished")),
+        ("HTTP 500 without a fault", reply(http_response("<html>oops</html>", 500, content_type="text/html")),
+         re.escape("Error 500: HTTP 500 Internal Server Error")),
+        ("HTTP 404 without a fault", reply(http_response("<html>no</html>", 404, content_type="text/html")),
+         re.escape("HTTP Error")),
+        ("HTTP 404 with a fault", reply(http_response(fault, 404)), re.escape("HTTP Error")),
+        ("truncated envelope", reply(good[:-60]), re.escape(EOF_TEXT) + ".+"),
+        ("malformed envelope", reply(malformed), re.escape(EOF_TEXT) + ".+"),
+        ("reset in the middle of the reply", reset_after(good[:len(good) // 2]), re.escape(EOF_TEXT) + ".+"),
+        ("closed without a reply", hang_up_while_receiving(False), re.escape(EOF_TEXT) + ".+"),
+        ("reply of the wrong type", reply(wrong_reply),
+         "Validation constraint violation: type mismatch .+"),
+    ]
+    if call != "logon":
+        cases.append(("status record of the wrong xsi:type", reply(wrong_record),
+                      re.escape("Validation constraint violation: type mismatch xsd:string in element '%sReturn'"
+                                % response)))
+    return cases
+
+
+class ClientTestCase(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="clif-fault-")
+        cls.pem = vt.make_pki().server_pem
+        cls.bindir = os.path.join(cls.work, "bin")
+        os.makedirs(cls.bindir)
+        cls.program = os.path.join(cls.bindir, "velnode")
+        os.symlink(CLIFCLIENT, cls.program)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def configure(self, logon_url, invoke_url, extra_words=()):
+        vt.write_client_config(self.bindir, logon_url, invoke_url, extra_words=extra_words)
+
+    def run_client(self, server, logon_url=None, invoke_url=None, extra_words=(), **popen):
+        self.configure(logon_url or server.url, invoke_url or server.url, extra_words)
+        popen.setdefault("stdin", subprocess.DEVNULL)
+        return vt.run([self.program, "--user", "admin", "--pass", "secret", "-l"], env=ENV, timeout=TIMEOUT,
+                      **popen)
+
+    def assertFailedCall(self, result, expected_stdout, fault_pattern, expected_stderr=b""):
+        """stdout is the expected text, with a fault string matching fault_pattern in place of {}."""
+        self.assertEqual(255, result.returncode, result)
+        self.assertEqual(expected_stderr, result.stderr)
+        if fault_pattern is None:
+            self.assertEqual(expected_stdout, result.stdout)
+            return
+        before, _, after = expected_stdout.partition(b"{}")
+        self.assertTrue(result.stdout.startswith(before) and result.stdout.endswith(after), result.stdout)
+        fault = result.stdout[len(before):len(result.stdout) - len(after)].decode("latin-1")
+        self.assertRegex(fault, r"\A(?:%s)\Z" % fault_pattern)
+        self.assertNotIn("\n", fault)
+
+
+class FailedCalls(ClientTestCase):
+    """Each kind of failure at logon, at invoke and at the status calls."""
+
+    STARTED = dict(complete=False, out=b"started\n", err=b"warning\n", pollPeriod=0, sessionId="s")
+
+    def test_failed_logon_prints_the_connection_help(self):
+        for name, behaviour, _ in fault_cases("logon"):
+            with self.subTest(name), FaultServer(self.pem, [behaviour]) as server:
+                self.assertFailedCall(self.run_client(server), CONNECTION_HELP, None)
+        with self.subTest("connection refused"), FaultServer(self.pem, []) as server:
+            self.assertFailedCall(self.run_client(server, logon_url=closed_port_url()), CONNECTION_HELP, None)
+
+    def test_failed_invoke(self):
+        for name, behaviour, pattern in fault_cases("invoke"):
+            with self.subTest(name), FaultServer(self.pem, [reply(logon_ok()), behaviour]) as server:
+                self.assertFailedCall(self.run_client(server), INVOKE_FAILED + b"{}\n", pattern)
+        with self.subTest("connection refused"), FaultServer(self.pem, [refuse_after(logon_ok())]) as server:
+            self.assertFailedCall(self.run_client(server), INVOKE_FAILED + b"{}\n", "Connection refused")
+
+    def test_failed_status_call_while_input_is_open(self):
+        # The first status call is made with the input still open, whatever it then reads.
+        started = record_reply("invoke", **self.STARTED)
+        expected = b"started\n" + PANIC + b"{}\n"
+        for name, behaviour, pattern in fault_cases("status"):
+            with self.subTest(name), FaultServer(self.pem, [reply(logon_ok()), reply(started), behaviour]) as server:
+                self.assertFailedCall(self.run_client(server), expected, pattern, b"warning\n")
+        with self.subTest("connection refused"), \
+                FaultServer(self.pem, [reply(logon_ok()), refuse_after(started)]) as server:
+            self.assertFailedCall(self.run_client(server), expected, "Connection refused", b"warning\n")
+
+    def test_failed_status_call_after_input_has_closed(self):
+        started = record_reply("invoke", **self.STARTED)
+        more = record_reply("status", complete=False, out=b"more\n", err=b"again\n", pollPeriod=0, sessionId="s")
+        expected = b"started\nmore\n" + PANIC
+        for name, behaviour, _ in fault_cases("status"):
+            with self.subTest(name), \
+                    FaultServer(self.pem, [reply(logon_ok()), reply(started), reply(more), behaviour]) as server:
+                self.assertFailedCall(self.run_client(server), expected, None, b"warning\nagain\n")
+        with self.subTest("connection refused"), \
+                FaultServer(self.pem, [reply(logon_ok()), reply(started), refuse_after(more)]) as server:
+            self.assertFailedCall(self.run_client(server), expected, None, b"warning\nagain\n")
+
+
+class DroppedWhileSending(ClientTestCase):
+    """The server drops the connection while the client is still sending a large request
+    (an environment map of several megabytes): a failed call, never a death by SIGPIPE."""
+
+    BIG = ("LOCALE=" + "x" * (12 * 1024 * 1024),)
+
+    def test_invoke_request(self):
+        for reset in (False, True):
+            with self.subTest(reset=reset), \
+                    FaultServer(self.pem, [reply(logon_ok()), hang_up_while_receiving(reset)]) as server:
+                result = self.run_client(server, extra_words=self.BIG)
+                self.assertFailedCall(result, INVOKE_FAILED + b"{}\n", ".+")
+
+    def test_status_request(self):
+        started = record_reply("invoke", complete=False, out=b"started\n", pollPeriod=0, sessionId="s")
+        for reset in (False, True):
+            with self.subTest(reset=reset), FaultServer(
+                    self.pem, [reply(logon_ok()), reply(started), hang_up_while_receiving(reset)]) as server:
+                result = self.run_client(server, extra_words=self.BIG)
+                self.assertFailedCall(result, b"started\n" + PANIC + b"{}\n", ".+")
+
+
+class LocalDescriptors(ClientTestCase):
+    """Closed standard descriptors at start, and a reader of the output that goes away."""
+
+    def endless_output(self):
+        started = record_reply("invoke", complete=False, out=b"first\n", pollPeriod=0, sessionId="s")
+        more = record_reply("status", complete=False, out=b"more\n", pollPeriod=0, sessionId="s")
+        return [reply(logon_ok()), reply(started)] + [reply(more) for _ in range(400)]
+
+    def test_closed_output_reader_ends_the_client_like_cat(self):
+        with FaultServer(self.pem, self.endless_output()) as server:
+            self.configure(server.url, server.url)
+            client = subprocess.Popen([self.program, "--user", "admin", "--pass", "secret"], env=ENV,
+                                      stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            try:
+                self.assertEqual(b"f", client.stdout.read(1))
+                client.stdout.close()  # as "head -c1" does
+                status = client.wait(timeout=TIMEOUT)
+                calls = server.served
+                time.sleep(0.5)
+                self.assertEqual(calls, server.served, "no status call after the end")
+                stderr = client.stderr.read()
+            finally:
+                if client.poll() is None:
+                    client.kill()
+                    client.wait()
+                client.stderr.close()
+        self.assertEqual(-signal.SIGPIPE, status)
+        self.assertEqual(b"", stderr)
+
+    def descriptor_targets(self, pid):
+        return [os.readlink("/proc/%d/fd/%d" % (pid, fd)) for fd in (0, 1, 2)]
+
+    def test_closed_standard_descriptors_are_never_sockets(self):
+        started = record_reply("invoke", complete=False, out=b"out\n", err=b"err\n", pollPeriod=0, sessionId="s")
+        done = record_reply("status", complete=True, returnCode=3, out=b"end\n", sessionId="s")
+        for closed in ((0,), (1,), (2,), (0, 1, 2)):
+            with self.subTest(closed=closed), \
+                    FaultServer(self.pem, [reply(logon_ok()), reply(started), reply(done)]) as server:
+                self.configure(server.url, server.url)
+                seen = []
+                client = None
+
+                def close_them(fds=closed):
+                    for fd in fds:
+                        os.close(fd)
+
+                # While a call is open, the client's descriptors 0 to 2 are all /dev/null or
+                # what the test gave it; its socket lies elsewhere.
+                server.on_connect = lambda: seen.append(self.descriptor_targets(client.pid))
+                client = subprocess.Popen([self.program, "--user", "admin", "--pass", "secret"], env=ENV,
+                                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                          stderr=subprocess.PIPE, preexec_fn=close_them)
+                try:
+                    out, err = client.communicate(timeout=TIMEOUT)
+                finally:
+                    if client.poll() is None:
+                        client.kill()
+                        client.communicate()
+                self.assertEqual(3, client.returncode)
+                self.assertEqual(b"" if 1 in closed else b"out\nend\n", out)
+                self.assertEqual(b"" if 2 in closed else b"err\n", err)
+                self.assertEqual(3, len(seen))
+                for targets in seen:
+                    for fd in closed:
+                        self.assertEqual("/dev/null", targets[fd])
+                    self.assertFalse(any(t.startswith("socket:") for t in targets), targets)
+                # What the client read from its standard input: nothing, and the input closed.
+                status_request = server.requests[2]
+                self.assertIn(b"<in4>false</in4>", status_request)
+
+
+if __name__ == "__main__":
+    CLIFCLIENT = os.path.abspath(sys.argv[1])
+    unittest.main(argv=[sys.argv[0]] + sys.argv[2:], verbosity=2)
