@@ -1,6 +1,6 @@
 // Stops vellauncher where the virtual machine would start: this definition of
 // JNI_CreateJavaVM, linked into the executable, is found before the one in libjvm.so.
-// It prints the time spent since the launcher's main began and the option count, then
+// It prints the time spent since just before the launcher's main and the option count, then
 // ends the process, so that the launcher's own work can be timed and counted alone.
 #include <cstdio>
 #include <cstring>
