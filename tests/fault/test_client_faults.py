@@ -86,7 +86,10 @@ def fault_cases(call):
         ("HTTP 404 with a fault", reply(http_response(fault, 404)), re.escape("HTTP Error")),
         ("truncated envelope", reply(good[:-60]), re.escape(EOF_TEXT) + ".+"),
         ("malformed envelope", reply(malformed), re.escape(EOF_TEXT) + ".+"),
-        ("reset in the middle of the reply", reset_after(good[:len(good) // 2]), re.escape(EOF_TEXT) + ".+"),
+        # Depending on how much of the reply arrived before the reset, the runtime names the end
+        # of the input or the HTTP status it had already read.
+        ("reset in the middle of the reply", reset_after(good[:len(good) // 2]),
+         re.escape(EOF_TEXT) + ".+|Error 200: HTTP 200 OK"),
         ("closed without a reply", hang_up_while_receiving(False), re.escape(EOF_TEXT) + ".+"),
         ("reply of the wrong type", reply(wrong_reply),
          "Validation constraint violation: type mismatch .+"),
