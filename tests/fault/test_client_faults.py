@@ -95,6 +95,14 @@ def fault_cases(call):
          "Validation constraint violation: type mismatch .+"),
     ]
     if call != "logon":
+        # Found by fuzzing the reply reader: an id given to the record and again to another
+        # element. The call fails; the runtime's copy of the id must not corrupt anything.
+        twice = ('<ns5:{0}Response><{0}Return href="#id0"/></ns5:{0}Response>'
+                 '<multiRef id="id0" SOAP-ENC:root="0" xsi:type="ns1:clifstatus"><out href="#id1"/>'
+                 '<complete>true</complete></multiRef><multiRef id="id0" xsi:type="xsd:base64Binary">aGk='
+                 '</multiRef>'.format(response))
+        cases.append(("multi-reference id used twice", reply(http_response(vt.envelope(twice))),
+                      "Validation constraint violation: type mismatch .+"))
         cases.append(("status record of the wrong xsi:type", reply(wrong_record),
                       re.escape("Validation constraint violation: type mismatch xsd:string in element '%sReturn'"
                                 % response)))
