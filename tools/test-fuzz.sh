@@ -3,12 +3,12 @@
 # UndefinedBehaviorSanitizer on) in a build directory of their own, BUILD_DIR-fuzz, and runs each
 # for a bounded time from its committed seed corpus. Any crash, leak, time-out or sanitizer report
 # fails the suite; the input that caused it is kept in BUILD_DIR-fuzz/fuzz-findings/.
-#   usage: tools/test-fuzz.sh BUILD_DIR          (VEL_FUZZ_SECONDS: time per harness, default 15)
+#   usage: tools/test-fuzz.sh BUILD_DIR          (VEL_FUZZ_SECONDS: time per harness, default 12)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 [ $# -ge 1 ] || { echo "usage: $0 BUILD_DIR" >&2; exit 2; }
 build="${1%/}-fuzz"
-seconds=${VEL_FUZZ_SECONDS:-15}
+seconds=${VEL_FUZZ_SECONDS:-12}
 export JAVA_HOME=${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-amd64}
 
 CC=clang-14 CXX=clang++-14 cmake -S "$top" -B "$build" -DVEL_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
