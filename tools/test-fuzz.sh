@@ -39,7 +39,7 @@ for seeds in "$top"/tests/fuzz/corpus/*/; do
     tail -n 60 "$scratch/$name.log" >&2
     failed+=("$name")
   else
-    grep -E '^stat::(number_of_executed_units|new_units_added)' "$scratch/$name.log" | tr '\n' ' '
+    grep -E '^stat::(number_of_executed_units|new_units_added)' "$scratch/$name.log" | tr '\n' ' ' || true
     echo
   fi
 done

@@ -244,7 +244,8 @@ class ReplyReading(CmsTestCase):
     def test_wrong_xsi_types_fail_the_call(self):
         cases = ['<invokeReturn><sessionId xsi:type="xsd:int">1</sessionId></invokeReturn>',
                  '<invokeReturn><sessionId xsi:type="SOAP-ENC:int">1</sessionId></invokeReturn>',
-                 '<invokeReturn><out xsi:type="xsd:string">aGk=</out></invokeReturn>']
+                 '<invokeReturn><out xsi:type="xsd:string">aGk=</out></invokeReturn>',
+                 '<invokeReturn xsi:type="xsd:string"><sessionId>x</sessionId></invokeReturn>']
         for inner in cases:
             with self.subTest(inner=inner):
                 self.cms.stop()
