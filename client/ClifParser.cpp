@@ -94,7 +94,8 @@ void ClifCmdInvoker::printError(int flags)
     std::cout << std::flush;
 }
 
-bool ClifCmdInvoker::isValidParam(char* value)
+// Takes the argument vector's char* as the command line hands it over.
+bool ClifCmdInvoker::isValidParam(char* value)  // NOLINT(readability-non-const-parameter)
 {
     if (value == nullptr)
         return false;

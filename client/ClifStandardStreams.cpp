@@ -31,7 +31,7 @@ void ClifStandardStreams::openNullOnClosed(int fd)
         return;
     int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
     if (null == fd)
-        return;
+        return;  // cppcheck-suppress resourceLeak ; it is the standard descriptor now
     // The lower descriptors are open by now, so /dev/null can only land elsewhere if it
     // could not be opened at all: do not run with a descriptor that anything may take.
     if (null < 0 || dup2(null, fd) != fd)

@@ -36,7 +36,7 @@ int main(int argc, char** argv, char** envp)
         return 1;
     static std::string baseName;
     baseName = VelCMD::getName(argv[0]);
-    argv[0] = &baseName[0];
+    argv[0] = baseName.data();
 
     VelCMD* command = VelCLI::createCLI(baseName);
     if (command == nullptr)
