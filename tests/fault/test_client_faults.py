@@ -16,6 +16,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -251,25 +252,32 @@ class LocalDescriptors(ClientTestCase):
                     FaultServer(self.pem, [reply(logon_ok()), reply(started), reply(done)]) as server:
                 self.configure(server.url, server.url)
                 seen = []
+                launched = threading.Event()
                 client = None
 
                 def close_them(fds=closed):
                     for fd in fds:
                         os.close(fd)
 
+                def look_at_descriptors():
+                    # The client may connect before Popen has returned here.
+                    launched.wait(TIMEOUT)
+                    seen.append(self.descriptor_targets(client.pid))
+
                 # While a call is open, the client's descriptors 0 to 2 are all /dev/null or
                 # what the test gave it; its socket lies elsewhere.
-                server.on_connect = lambda: seen.append(self.descriptor_targets(client.pid))
+                server.on_connect = look_at_descriptors
                 client = subprocess.Popen([self.program, "--user", "admin", "--pass", "secret"], env=ENV,
                                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                           stderr=subprocess.PIPE, preexec_fn=close_them)
+                launched.set()
                 try:
                     out, err = client.communicate(timeout=TIMEOUT)
                 finally:
                     if client.poll() is None:
                         client.kill()
                         client.communicate()
-                self.assertEqual(3, client.returncode)
+                self.assertEqual(3, client.returncode, (out, err, server.errors))
                 self.assertEqual(b"" if 1 in closed else b"out\nend\n", out)
                 self.assertEqual(b"" if 2 in closed else b"err\n", err)
                 self.assertEqual(3, len(seen))
