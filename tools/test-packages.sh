@@ -50,8 +50,13 @@ done
 
 var_existed=0
 [[ -e /var/opt/vel ]] && var_existed=1
+# dpkg removes the directories a purged package brought, /opt and /var/opt among them when no other
+# package claims them: put back the ones this machine had before.
+system_dirs=()
+for d in /opt /var/opt; do [[ -d $d ]] && system_dirs+=("$d"); done
 work=$(mktemp -d /tmp/vel-packages.XXXXXX)
 cleanup() {
+  for d in "${system_dirs[@]}"; do mkdir -p "$d"; done
   rm -f "$client_bin/server_cert.pem" "$client_bin/randomfile" 2>/dev/null || true
   for p in $client_pkg $launcher_pkg; do
     if dpkg-query -W "$p" > /dev/null 2>&1; then dpkg --purge "$p" > /dev/null 2>&1 || true; fi
@@ -228,6 +233,7 @@ check "removing keeps a changed configuration" grep -q "changed by the administr
 echo "== remove"
 dpkg --purge $client_pkg $launcher_pkg > "$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log" >&2; exit 1; }
 check "both packages purged" bash -c "! dpkg-query -W $launcher_pkg $client_pkg > /dev/null 2>&1"
+for d in "${system_dirs[@]}"; do mkdir -p "$d"; done
 check "nothing left under /opt/vel" test ! -e /opt/vel
 if ((var_existed == 0)); then
   check "nothing left under /var/opt/vel" test ! -e /var/opt/vel

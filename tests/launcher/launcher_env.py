@@ -28,8 +28,10 @@ def mount_namespace_problem():
     if not is_root():
         return "needs root for a private mount namespace"
     for directory in ["/opt", "/var/opt", "/dev"]:
-        if not os.path.isdir(directory):
-            return "no %s to stand in for" % directory
+        try:
+            os.makedirs(directory, exist_ok=True)  # standard directories a fresh system may lack
+        except OSError as error:
+            return "no %s to stand in for: %s" % (directory, error)
     try:
         probe = subprocess.run(["unshare", "-m", "--propagation", "private", "sh", "-c",
                                 "mount -t tmpfs tmpfs /opt"], stdout=subprocess.DEVNULL,
