@@ -119,34 +119,24 @@ std::string ClifCmdInvoker::readFromStdIn()
 {
     std::string text;
     for (;;) {
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(0, &readable);
-        struct timeval timeout;
-        timeout.tv_sec = 0;
-        timeout.tv_usec = 1;
-        int ready = select(1, &readable, nullptr, nullptr, &timeout);
-        if (ready < 0) {
-            std::perror("select: poll");
-            std::exit(1);
-        }
-        if (ready == 0 || !FD_ISSET(0, &readable))
-            return text;
-
-        for (;;) {
-            char c;
-            ssize_t got = read(0, &c, 1);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0) {
-                // End of file; a read error ends the input the same way, or
-                // the descriptor would stay readable for ever.
-                m_stdinOpen = false;
-                return text;
+        if (!m_stdinReader.hasBuffered()) {
+            fd_set readable;
+            FD_ZERO(&readable);
+            FD_SET(0, &readable);
+            struct timeval timeout;
+            timeout.tv_sec = 0;
+            timeout.tv_usec = 1;
+            int ready = select(1, &readable, nullptr, nullptr, &timeout);
+            if (ready < 0) {
+                std::perror("select: poll");
+                std::exit(1);
             }
-            text += c;
-            if (c == '\n')
-                break;
+            if (ready == 0 || !FD_ISSET(0, &readable))
+                return text;
+        }
+        if (!m_stdinReader.appendLine(text)) {
+            m_stdinOpen = false;
+            return text;
         }
     }
 }

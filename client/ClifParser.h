@@ -9,6 +9,7 @@
 
 #include "CLIClientInvoke.h"
 #include "ClifConfigDirectory.h"
+#include "ClifLineReader.h"
 
 class CLIClientLogon;
 
@@ -85,6 +86,7 @@ private:
     EnvMap m_userEnvMap;
     std::vector<std::string> m_args;
     bool m_stdinOpen = false;
+    ClifLineReader m_stdinReader{0};
 };
 
 #endif
