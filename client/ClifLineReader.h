@@ -23,7 +23,7 @@ private:
     bool refill();
 
     int m_fd;
-    char m_buffer[64 * 1024];
+    char m_buffer[64 * 1024] = {};
     std::size_t m_start = 0;
     std::size_t m_end = 0;
 };

@@ -56,7 +56,7 @@ TEST_F(PipeInput, LinesComeOneAtATimeAndTheRestStaysBuffered)
 TEST_F(PipeInput, LineLongerThanTheBufferIsReadWhole)
 {
     ClifLineReader reader(readEnd());
-    std::string longLine(200 * 1024, 'x');
+    std::string longLine(std::size_t{200} * 1024, 'x');
     longLine += '\n';
     // More than a pipe holds: a second thread writes while the reader reads.
     std::thread writer([&] {
