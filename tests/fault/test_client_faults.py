@@ -85,6 +85,10 @@ def fault_cases(call):
         ("HTTP 404 without a fault", reply(http_response("<html>no</html>", 404, content_type="text/html")),
          re.escape("HTTP Error")),
         ("HTTP 404 with a fault", reply(http_response(fault, 404)), re.escape("HTTP Error")),
+        # Found by fuzzing: the runtime asks for a buffer of the (huge, unsigned) length and fails
+        # the call when it cannot have one.
+        ("HTTP 500 with a large negative Content-Length", reply(http_response(fault, 500, length=-44)),
+         re.escape("Session vanished")),
         ("truncated envelope", reply(good[:-60]), re.escape(EOF_TEXT) + ".+"),
         ("malformed envelope", reply(malformed), re.escape(EOF_TEXT) + ".+"),
         # Depending on how much of the reply arrived before the reset, the runtime names the end
