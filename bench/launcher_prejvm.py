@@ -104,14 +104,14 @@ def callgrind(argv, env, out_file, wrap):
 
 def start_up_medians(build, work, trees, runs):
     """Median start-up of the real launcher per tree, round-robin in one timer run."""
-    spec = os.path.join(work, "spec")
+    plan = os.path.join(work, "plan")
     command = os.path.join(work, "real", "velnode")
     os.makedirs(os.path.dirname(command))
     os.symlink(os.path.join(build, "vel", "launcher", "vellauncher"), command)
-    with open(spec, "w") as f:
+    with open(plan, "w") as f:
         for jars, base in trees:
             f.write("%d\tenv:VEL_BASE_DIR=%s\t%s\n" % (jars, base, command))
-    out = subprocess.run([os.path.join(build, "startup-timer"), spec, str(runs), "2"], stdout=subprocess.PIPE,
+    out = subprocess.run([os.path.join(build, "startup-timer"), plan, str(runs), "2"], stdout=subprocess.PIPE,
                          timeout=60 + runs * len(trees) * 10, check=True).stdout.decode()
     samples = {}
     for line in out.splitlines():

@@ -70,11 +70,11 @@ def main():
                 variants.append(("floor+setKeys, %s options" % command,
                                  floor + ["--first", first] + options + ["--", java_class] + args))
             variants.append(("java, %s options" % command, java_arguments(options, java_class, args)))
-        spec = os.path.join(work, "spec")
-        with open(spec, "w") as f:
+        plan = os.path.join(work, "plan")
+        with open(plan, "w") as f:
             for name, argv in variants:
                 f.write("\t".join([name] + argv) + "\n")
-        timer = subprocess.run([os.path.join(build, "startup-timer"), spec, str(runs), "3"], env=env,
+        timer = subprocess.run([os.path.join(build, "startup-timer"), plan, str(runs), "3"], env=env,
                                stdout=subprocess.PIPE, timeout=60 + runs * len(variants) * 10, check=True)
     finally:
         shutil.rmtree(work, True)

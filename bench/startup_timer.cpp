@@ -2,8 +2,8 @@
 // output, and to the exit. Variants are run round-robin so that a load change on a
 // shared machine falls on all of them alike.
 //
-// usage: startup-timer SPEC RUNS WARMUP
-// SPEC holds one variant per line: NAME, then "env:NAME=VALUE" fields that the variant
+// usage: startup-timer PLAN RUNS WARMUP
+// PLAN holds one variant per line: NAME, then "env:NAME=VALUE" fields that the variant
 // adds to the environment, then the argument vector, all separated by tabs.
 // Prints one line per run: "NAME ROUND FIRST_LINE_NS EXIT_NS", and the first line each
 // variant printed as "# NAME first-line: TEXT".
@@ -137,7 +137,7 @@ Sample runOnce(const Variant& v)
 int main(int argc, char** argv)
 {
     if (argc != 4) {
-        fprintf(stderr, "usage: startup-timer SPEC RUNS WARMUP\n");
+        fprintf(stderr, "usage: startup-timer PLAN RUNS WARMUP\n");
         return 2;
     }
     std::vector<Variant> variants = readSpec(argv[1]);

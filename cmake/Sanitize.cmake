@@ -12,7 +12,7 @@ set(vel_sanitize_flags -fsanitize=address,undefined,float-cast-overflow -fno-san
                        -fno-omit-frame-pointer)
 add_compile_options(${vel_sanitize_flags})
 add_compile_definitions(_GLIBCXX_ASSERTIONS)
-# The sanitizer link specs switch Debian's default --as-needed off for the libraries that follow;
+# The sanitizer link flags switch Debian's default --as-needed off for the libraries that follow;
 # switch it back on, or programs that use no SOAP call would need all of the gSOAP runtime's
 # callbacks from the generated serialisers.
 add_link_options(-fsanitize=address,undefined,float-cast-overflow LINKER:--as-needed)
