@@ -22,7 +22,6 @@ line, see ScriptStep.java; the last line repeats).
 import atexit
 import os
 import re
-import select
 import shutil
 import subprocess
 import sys
@@ -119,28 +118,20 @@ class AxisServer:
         # any way, the server sees the end of its input and exits.
         self.process = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                         stderr=self.err_file, cwd=self.work_dir)
-        ready, _, _ = select.select([self.process.stdout], [], [], 60)
-        line = self.process.stdout.readline().decode() if ready else ""
-        match = re.search(r"(http://127\.0\.0\.1:\d+)", line)
-        if not match:
+        url, line = vt.read_printed_url(self.process, r"(http://127\.0\.0\.1:\d+)", 60)
+        if not url:
             self.stop()
             with open(os.path.join(self.work_dir, "axis.err"), "rb") as f:
                 raise RuntimeError("Axis did not start: %r\n%s" % (line, f.read().decode(errors="replace")))
-        self.base_url = match.group(1)
+        self.base_url = url
         self.logon_url = self.base_url + LOGON_PATH
         self.invoke_url = self.base_url + INVOKE_PATH
 
     def stop(self):
         if self.process is None:
             return
-        self.process.stdin.close()
-        try:
-            self.process.wait(timeout=15)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait(timeout=15)
-        self.process.stdout.close()
-        self.err_file.close()
+        self.process.stdin.close()  # the server ends at the end of its input
+        vt.end_server_process(self.process, self.err_file)
         self.process = None
 
     @property

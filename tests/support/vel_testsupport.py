@@ -267,6 +267,26 @@ class RecordedRequest:
         return first.tag.split("}")[-1]
 
 
+def read_printed_url(process, pattern, seconds):
+    """The URL a just-started server prints on its first line of standard output, and that line;
+    (None, line) when no line matching pattern came within the given seconds."""
+    ready, _, _ = select.select([process.stdout], [], [], seconds)
+    line = process.stdout.readline().decode() if ready else ""
+    match = re.search(pattern, line)
+    return (match.group(1) if match else None), line
+
+
+def end_server_process(process, err_file):
+    """Waits for a server that was asked to stop, kills it if it does not, closes its files."""
+    try:
+        process.wait(timeout=15)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait(timeout=15)
+    process.stdout.close()
+    err_file.close()
+
+
 class StandInCms:
     def __init__(self, velcms, work_dir, tls_pem=None, users=None, commands_dir=None, config_dir=None,
                  poll_ms=20, max_chunk=None, scripted=False, env=None):
@@ -310,13 +330,11 @@ class StandInCms:
         self.err_file = open(os.path.join(self.work_dir, "velcms.err"), "wb")
         self.process = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=self.err_file,
                                         stdin=subprocess.DEVNULL, env=self.env)
-        ready, _, _ = select.select([self.process.stdout], [], [], 20)
-        line = self.process.stdout.readline().decode() if ready else ""
-        match = re.search(r"(https?://\S+)", line)
-        if not match:
+        url, line = read_printed_url(self.process, r"(https?://\S+)", 20)
+        if not url:
             self.stop()
             raise RuntimeError("velcms did not start: %r" % line)
-        self.base_url = match.group(1)
+        self.base_url = url
         self.logon_url = self.base_url + LOGON_PATH
         self.invoke_url = self.base_url + INVOKE_PATH
 
@@ -325,13 +343,7 @@ class StandInCms:
             return
         if self.process.poll() is None:
             self.process.send_signal(signal.SIGTERM)
-            try:
-                self.process.wait(timeout=15)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait(timeout=15)
-        self.process.stdout.close()
-        self.err_file.close()
+        end_server_process(self.process, self.err_file)
         self.process = None
 
     def script_raw(self, number, raw):
