@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages that building and testing need (run as root).
 set -euo pipefail
 pkgs=(cmake g++ make pkg-config python3 openssl libssl-dev gsoap libgsoap-dev
-      openjdk-17-jdk-headless googletest libgtest-dev libgmock-dev locales dpkg-dev man-db
+      zlib1g-dev openjdk-17-jdk-headless googletest libgtest-dev libgmock-dev locales dpkg-dev man-db
       libaxis-java clang-14 libclang-rt-14-dev clang-tidy cppcheck)
 missing=()
 for p in "${pkgs[@]}"; do
