@@ -18,7 +18,7 @@ import subprocess
 import sys
 import tempfile
 
-JDK = "/usr/lib/jvm/java-17-openjdk-amd64"
+JDK = os.environ["JAVA_HOME"]  # set by bench/run.sh
 JAR_COUNTS = (10, 200, 2000)
 TRACE_LEVELS = "0,31"  # value and message lines, entry and exit lines
 EMPTY_ZIP = b"PK\x05\x06" + bytes(18)  # a valid archive without entries

@@ -13,7 +13,7 @@ import subprocess
 import sys
 import tempfile
 
-JDK = "/usr/lib/jvm/java-17-openjdk-amd64"
+JDK = os.environ["JAVA_HOME"]  # set by bench/run.sh
 SHOW_PREFIX = "addJVMOption(): "
 
 # command name, launcher kind, Java class, arguments main receives, what the launcher

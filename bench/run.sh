@@ -16,6 +16,7 @@ output_mib=${VEL_BENCH_OUTPUT_MIB:-1024}
 input_mib=${VEL_BENCH_INPUT_MIB:-100}
 
 bash "$root/tools/deps.sh"
+export JAVA_HOME=${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-$(dpkg --print-architecture)}
 # The baselines and counters the benchmarks use besides the build's own packages.
 extra=(curl valgrind util-linux)
 missing=()
@@ -40,7 +41,7 @@ echo "cpus:      $(nproc) x $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpui
 echo "memory:    $(awk '/^MemTotal/ {printf "%.1f GiB", $2 / 1048576}' /proc/meminfo)"
 echo "kernel:    $(uname -r)"
 echo "load:      $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min, before the runs)"
-echo "java:      $(/usr/lib/jvm/java-17-openjdk-amd64/bin/java -version 2>&1 | head -1)"
+echo "java:      $("$JAVA_HOME/bin/java" -version 2>&1 | head -1)"
 echo "curl:      $(curl --version | head -1 | cut -d' ' -f1-2), $(openssl version)"
 echo
 

@@ -10,11 +10,12 @@ import unittest
 
 SCRIPT = None
 BUILD = None
+JDK = os.environ["VEL_JDK_HOME"]
 
 
 class MainJob(unittest.TestCase):
     def test_remote_command_runs_through_the_launcher(self):
-        env = dict(os.environ, JAVA_HOME=os.environ.get("JAVA_HOME", "/usr/lib/jvm/java-17-openjdk-amd64"))
+        env = dict(os.environ, JAVA_HOME=JDK)
         result = subprocess.run(["bash", SCRIPT, BUILD], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                 timeout=120, env=env)
         out = result.stdout.decode(errors="replace")

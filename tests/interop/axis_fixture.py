@@ -3,7 +3,7 @@ Apache Axis 1.4's stand-alone HTTP server.
 
     python3 test_axis_interop.py CLIFCLIENT [unittest options]
 
-Environment: JAVA_HOME (default /usr/lib/jvm/java-17-openjdk-amd64), AXIS_JAR_DIR (default
+Environment: JAVA_HOME (the JDK that runs Axis), AXIS_JAR_DIR (default
 /usr/share/java, where Debian's libaxis-java puts axis.jar and the jars it needs) and
 VEL_REQUIRE_AXIS (when set, a missing Axis is an error; otherwise the tests are skipped).
 
@@ -33,7 +33,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "support"))
 import vel_testsupport as vt  # noqa: E402
 
 CLIFCLIENT = None
-JAVA_HOME = os.environ.get("JAVA_HOME") or "/usr/lib/jvm/java-17-openjdk-amd64"
+JAVA_HOME = os.environ["JAVA_HOME"]
 AXIS_JAR_DIR = os.environ.get("AXIS_JAR_DIR") or "/usr/share/java"
 AXIS_JARS = ("axis.jar", "axis-jaxrpc.jar", "axis-saaj.jar", "commons-discovery.jar",
              "commons-logging.jar", "wsdl4j.jar")

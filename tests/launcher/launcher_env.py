@@ -10,6 +10,7 @@ import tempfile
 LAUNCHER = os.environ["VEL_LAUNCHER"]
 STAGE = os.environ["VEL_STAGE_DIR"]
 EXTRAS = os.environ["VEL_JAVA_EXTRAS_DIR"]
+JDK = os.environ.get("VEL_JDK_HOME", "")  # the build JDK, for the tests that name it
 TIMEOUT = 60
 
 # Every test starts from this environment, not from the caller's.

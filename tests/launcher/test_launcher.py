@@ -6,7 +6,7 @@ import shutil
 import sys
 import unittest
 
-from launcher_env import (AUX_DISPATCHER, BASE_ENV, CLI_DISPATCHER, EXTRAS, LAUNCHER, STAGE,
+from launcher_env import (AUX_DISPATCHER, BASE_ENV, CLI_DISPATCHER, EXTRAS, JDK, LAUNCHER, STAGE,
                           Workspace, run)
 
 CLI_COMMANDS = ["velexec", "velnode", "velngroup", "veltool", "veluser", "velrole", "veltoolbox",
@@ -325,7 +325,7 @@ class InstallPaths(LauncherTestCase):
 
     def test_caller_paths_only_with_use_env(self):
         env = self.ws.env(CLASSPATH="/mine/%b/x.jar", LD_LIBRARY_PATH="/mylib/%b",
-                          JAVA_HOME="/usr/lib/jvm/java-17-openjdk-amd64")
+                          JAVA_HOME=JDK)
         props = self.show("velversion", env)
         self.assertEqual(props["-Djava.class.path"], expected_class_path(STAGE))
         self.assertEqual(props["-Djava.home"], STAGE + "/opt/vel/j2re/")
@@ -334,7 +334,7 @@ class InstallPaths(LauncherTestCase):
         env["VEL_USE_ENV"] = ""
         props = self.show("velversion", env)
         self.assertEqual(props["-Djava.class.path"], expected_class_path(STAGE, "/mine/" + STAGE + "/x.jar"))
-        self.assertEqual(props["-Djava.home"], "/usr/lib/jvm/java-17-openjdk-amd64")
+        self.assertEqual(props["-Djava.home"], JDK)
         self.assertEqual(props["-Djava.library.path"], "/mylib/%b:/opt/orvaconsole/lib")
 
     def test_use_env_fallbacks(self):
