@@ -9,7 +9,8 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 [ $# -ge 1 ] || { echo "usage: $0 BUILD_DIR" >&2; exit 2; }
 build="${1%/}-fuzz"
 seconds=${VEL_FUZZ_SECONDS:-12}
-export JAVA_HOME=${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-amd64}
+bash "$top/tools/deps.sh" fuzz
+export JAVA_HOME=${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-$(dpkg --print-architecture)}
 
 CC=clang-14 CXX=clang++-14 cmake -S "$top" -B "$build" -DVEL_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" --target vel_fuzzers -j 2

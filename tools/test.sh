@@ -1,31 +1,42 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs the whole test suite: the ctest suite of the
 # normal build, then each further suite of tools/test-*.sh (fuzzers, packages, sanitizers, static
-# analysis). Every suite runs even when an earlier one failed; the last line counts them.
+# analysis, the fresh Debian trees). Every suite runs even when an earlier one failed; the last
+# line counts them. Arguments go to ctest.
+#   VEL_CTEST_ONLY=1  the installation, the build and the ctest suite alone, without the further
+#                     suites (tools/test-trees.sh runs that part in fresh Debian trees)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 bash "$top/tools/deps.sh"
-export JAVA_HOME=/usr/lib/jvm/java-17-openjdk-amd64
+export JAVA_HOME=${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-$(dpkg --print-architecture)}
 build=${VEL_BUILD_DIR:-$top/build}
+start=$SECONDS
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" -j "$(nproc)"
+echo "build: $((SECONDS - start)) s"
 
 passed=0
 failed=()
+start=$SECONDS
 if (cd "$build" && ctest --output-on-failure -j 2 "$@"); then
   passed=$((passed + 1))
 else
   failed+=(ctest)
 fi
-for suite in "$top"/tools/test-*.sh; do
-  [ -e "$suite" ] || continue
-  echo "== $(basename "$suite")"
-  if bash "$suite" "$build"; then
-    passed=$((passed + 1))
-  else
-    failed+=("$(basename "$suite")")
-  fi
-done
+echo "ctest: $((SECONDS - start)) s"
+if [[ -z ${VEL_CTEST_ONLY:-} ]]; then
+  for suite in "$top"/tools/test-*.sh; do
+    [ -e "$suite" ] || continue
+    echo "== $(basename "$suite")"
+    start=$SECONDS
+    if bash "$suite" "$build"; then
+      passed=$((passed + 1))
+    else
+      failed+=("$(basename "$suite")")
+    fi
+    echo "$(basename "$suite"): $((SECONDS - start)) s"
+  done
+fi
 ((${#failed[@]} == 0)) || echo "failed suites: ${failed[*]}"
 echo "suites: $passed passed, ${#failed[@]} failed"
 ((${#failed[@]} == 0))
