@@ -7,7 +7,7 @@ import sys
 import unittest
 
 from launcher_env import (AUX_DISPATCHER, BASE_ENV, CLI_DISPATCHER, EXTRAS, JDK, LAUNCHER, STAGE,
-                          Workspace, run)
+                          Workspace, mount_namespace_problem, run)
 
 CLI_COMMANDS = ["velexec", "velnode", "velngroup", "veltool", "veluser", "velrole", "veltoolbox",
                 "velauth", "veldebug", "velquery", "velfolder", "velmib", "velstm", "veltask",
@@ -28,6 +28,7 @@ AUX_COMMANDS = {
 AUX2_COMMANDS = ["velnodesecurity", "velagentconfig", "velpassword", "velinitconfig", "vellog",
                  "veloracleconfig", "velgetdbinfo"]
 
+NAMESPACE_PROBLEM = mount_namespace_problem()
 CONSOLE_CLASS_PATH = "/opt/orvaconsole/webapps/ROOT/ui/jsp/resources:/opt/orvaconsole/lib"
 
 
@@ -311,6 +312,39 @@ class InstallPaths(LauncherTestCase):
         self.assertEqual(entries[5:], [base + "/opt/vel/j2re/lib/jrt-fs.jar",
                                        "/opt/orvaconsole/webapps/ROOT/ui/jsp/resources",
                                        "/opt/orvaconsole/lib"])
+
+    # A base path on a file system with 64-bit inode numbers: an overlay whose lower layer is on
+    # another file system than its upper one numbers the lower files above 2^63 (xino). The
+    # archives of the lib directory must still be on the class path, on a 32-bit build too.
+    OVERLAY_SCRIPT = r'''
+ws=$1; shift
+mkdir -p "$ws/lower" "$ws/rw" "$ws/merged" || exit 97
+mount -t tmpfs tmpfs "$ws/lower" && mount -t tmpfs tmpfs "$ws/rw" || exit 97
+cp -a "$VEL_STAGE_DIR/." "$ws/lower/" && mkdir "$ws/rw/upper" "$ws/rw/work" || exit 97
+mount -t overlay overlay -o "lowerdir=$ws/lower,upperdir=$ws/rw/upper,workdir=$ws/rw/work,xino=on" \
+  "$ws/merged" || exit 98
+stat -c %i "$ws/merged/opt/vel/lib/authenticate.jar" > "$ws/inode"
+exec "$@"
+'''
+
+    @unittest.skipIf(NAMESPACE_PROBLEM, NAMESPACE_PROBLEM)
+    def test_class_path_with_64_bit_inode_numbers(self):
+        ws = os.path.join(self.ws.root, "xino")
+        os.mkdir(ws)
+        merged = ws + "/merged"
+        env = self.ws.env(merged, VEL_SHOW_JVM_OPTS="", VEL_STAGE_DIR=STAGE)
+        result = run(["unshare", "-m", "--propagation", "private", "sh", "-c", self.OVERLAY_SCRIPT, "sh", ws,
+                      self.ws.link("velversion")], env=env)
+        if result.status == 98:
+            self.skipTest("no overlay file system with xino=on: " + result.err)
+        with open(ws + "/inode") as f:
+            self.assertGreater(int(f.read()), 2 ** 32, "the overlay did not number the files above 2^32")
+        self.assertEqual((result.status, result.main_class()), (0, "com.orva.vel.utilities.version.VelVersion"),
+                         result.err)
+        class_path = [o for o in result.options() if o.startswith("-Djava.class.path=")][0].split("=", 1)[1]
+        self.assertEqual(sorted(e for e in class_path.split(":") if e.startswith(merged + "/opt/vel/lib/")),
+                         [merged + "/opt/vel/lib/authenticate.jar", merged + "/opt/vel/lib/vel.jar",
+                          merged + "/opt/vel/lib/vel.jar"])
 
     def test_default_tree_without_base(self):
         for env in [dict(BASE_ENV), dict(BASE_ENV, VEL_BASE_DIR="")]:
