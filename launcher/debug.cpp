@@ -78,9 +78,10 @@ void parseDebugString(char* list, uint32_t* mask)
     char* savePtr = nullptr;
     for (char* field = strtok_r(list, ",", &savePtr); field != nullptr;
          field = strtok_r(nullptr, ",", &savePtr)) {
-        long number = strtol(field, nullptr, 10);
+        // 64 bits on every target: a large level reads the same on a 32-bit one.
+        long long number = strtoll(field, nullptr, 10);
         if (number >= 32) {
-            fprintf(stderr, "DBG: Bad debug level number - %ld\n", number);
+            fprintf(stderr, "DBG: Bad debug level number - %lld\n", number);
             continue;
         }
         // Negative levels select nothing and are dropped quietly.

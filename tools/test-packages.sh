@@ -107,11 +107,15 @@ done
 # ---- the packages
 echo "== packages"
 (cd "$build" && cpack -G DEB -B "$work/pkg" > "$work/cpack.log" 2>&1) || { cat "$work/cpack.log" >&2; exit 1; }
+arch=$(dpkg --print-architecture)
 launcher_deb=$(ls "$work"/pkg/${launcher_pkg}_*.deb)
 client_deb=$(ls "$work"/pkg/${client_pkg}_*.deb)
+check "both packages are built for this machine's architecture ($arch)" \
+  test "$(basename "$launcher_deb" .deb | sed 's/.*_//') $(basename "$client_deb" .deb | sed 's/.*_//')" = "$arch $arch"
 field() { dpkg-deb -f "$1" "$2"; }
 check "launcher package name" test "$(field "$launcher_deb" Package)" = $launcher_pkg
 check "client package name" test "$(field "$client_deb" Package)" = $client_pkg
+check "package architecture fields" test "$(field "$launcher_deb" Architecture) $(field "$client_deb" Architecture)" = "$arch $arch"
 check "launcher depends on the Java runtime" bash -c "dpkg-deb -f '$launcher_deb' Depends | grep -q 'openjdk-17-jre-headless'"
 check "client depends on gSOAP's runtime and libssl3" \
   bash -c "dpkg-deb -f '$client_deb' Depends | grep 'libgsoap-2\.8' | grep -q 'libssl3'"

@@ -41,12 +41,18 @@ tree_traps
 tree_cleanup() { cleanup; }
 
 times=()
-timed() {  # LABEL COMMAND...: runs the command, records its time
-  local label=$1 start=$SECONDS status=0
-  shift
-  echo "-- $label" >&2
-  "$@" || status=$?
+# LABEL LOG COMMAND...: runs the command with its output in LOG (shown when it fails), records its time.
+timed() {
+  local label=$1 log=$2 start=$SECONDS status=0
+  shift 2
+  echo "-- $label"
+  "$@" > "$log" 2>&1 || status=$?
   times+=("$label: $((SECONDS - start)) s")
+  grep -E '^(deps|build|ctest|test-packages):|tests passed|tests failed' "$log" | sed 's/^/   /' || true
+  if ((status)); then
+    echo "   failed (status $status); the end of $log:"
+    tail -n 80 "$log" | sed 's/^/   | /'
+  fi
   return $status
 }
 
@@ -80,32 +86,26 @@ failures=()
 amd64_tree() {
   local base=$cache/bookworm-amd64-minbase.tar
   if [[ ! -e $base ]]; then
-    timed "amd64 debootstrap" tree_debootstrap amd64 "$cache/bookworm-amd64" || return 1
+    timed "amd64 debootstrap" "$cache/amd64-debootstrap.log" tree_debootstrap amd64 "$cache/bookworm-amd64" ||
+      return 1
     tar -C "$cache/bookworm-amd64" -cf "$base.new" . && mv "$base.new" "$base"
     tree_remove "$cache/bookworm-amd64"
   fi
   run_tree=$(mktemp -d "$cache/amd64-run.XXXXXX")
-  timed "amd64 unpack of the pristine tree" tar -C "$run_tree" -xpf "$base"
+  timed "amd64 unpack of the pristine tree" "$cache/amd64-unpack.log" tar -C "$run_tree" -xpf "$base" || return 1
   tree_configure "$run_tree" && tree_mount "$run_tree" || return 1
   # Downloads are kept for the next run; the installed system is new each time.
   tree_bind "$cache/apt-archives-amd64" "$run_tree/var/cache/apt/archives" || return 1
-  timed "amd64 git" tree_run amd64 "$run_tree" bash -c \
-    'apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq git > /dev/null' || return 1
+  timed "amd64 git" "$cache/amd64-git.log" tree_run amd64 "$run_tree" bash -c \
+    'apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq git' || return 1
   clone_into amd64 "$run_tree" || return 1
-  local status=0
-  timed "amd64 README main job: bash tools/demo.sh (packages, build, job)" \
-    tree_run amd64 "$run_tree" bash -c 'cd /root/vel && bash tools/demo.sh' > "$cache/amd64-demo.log" 2>&1 ||
-    status=$?
-  grep -E '^(deps|build):' "$cache/amd64-demo.log" || true
-  if ((status)) || ! grep -q 'main com.orva.vel.cli.VelCommandDispatcher' "$cache/amd64-demo.log"; then
-    tail -n 60 "$cache/amd64-demo.log"
-    failures+=("amd64: tools/demo.sh")
-  fi
-  timed "amd64 README test command, ctest part: VEL_CTEST_ONLY=1 bash tools/test.sh" \
-    tree_run amd64 "$run_tree" bash -c 'cd /root/vel && VEL_CTEST_ONLY=1 bash tools/test.sh' \
-    > "$cache/amd64-test.log" 2>&1 || failures+=("amd64: VEL_CTEST_ONLY=1 tools/test.sh")
-  grep -E '^(deps|build|ctest):|tests passed|tests failed' "$cache/amd64-test.log" || true
-  [[ ${failures[*]} == *"tools/test.sh"* ]] && tail -n 80 "$cache/amd64-test.log"
+  timed "amd64 README main job: bash tools/demo.sh (packages, build, job)" "$cache/amd64-demo.log" \
+    tree_run amd64 "$run_tree" bash -c 'cd /root/vel && bash tools/demo.sh' || failures+=("amd64: tools/demo.sh")
+  grep -q 'main com.orva.vel.cli.VelCommandDispatcher' "$cache/amd64-demo.log" ||
+    failures+=("amd64: the main job did not run the remote command")
+  timed "amd64 README test command, ctest part: VEL_CTEST_ONLY=1 bash tools/test.sh" "$cache/amd64-test.log" \
+    tree_run amd64 "$run_tree" bash -c 'cd /root/vel && VEL_CTEST_ONLY=1 bash tools/test.sh' ||
+    failures+=("amd64: VEL_CTEST_ONLY=1 tools/test.sh")
   cp "$run_tree/root/vel/build/Testing/Temporary/LastTest.log" "$cache/amd64-LastTest.log" 2>/dev/null || true
   tree_unmount
   tree_remove "$run_tree"
@@ -115,24 +115,22 @@ amd64_tree() {
 i386_tree() {
   local tree=$cache/bookworm-i386
   if [[ ! -d $tree ]]; then
-    timed "i386 debootstrap" tree_debootstrap i386 "$tree" || return 1
+    timed "i386 debootstrap" "$cache/i386-debootstrap.log" tree_debootstrap i386 "$tree" || return 1
   fi
   tree_configure "$tree" && tree_mount "$tree" || return 1
-  timed "i386 git" tree_run i386 "$tree" bash -c \
+  timed "i386 git" "$cache/i386-git.log" tree_run i386 "$tree" bash -c \
     'dpkg-query -W git > /dev/null 2>&1 ||
-     { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq git > /dev/null; }' || return 1
+     { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq git; }' || return 1
   clone_into i386 "$tree" || return 1
-  timed "i386 packages: bash tools/deps.sh" tree_run i386 "$tree" bash /root/vel/tools/deps.sh ||
+  timed "i386 packages: bash tools/deps.sh" "$cache/i386-deps.log" tree_run i386 "$tree" bash /root/vel/tools/deps.sh ||
     { failures+=("i386: tools/deps.sh"); return 1; }
-  timed "i386 build and ctest: VEL_CTEST_ONLY=1 bash tools/test.sh" \
-    tree_run i386 "$tree" bash -c 'cd /root/vel && VEL_CTEST_ONLY=1 bash tools/test.sh' \
-    > "$cache/i386-test.log" 2>&1 || failures+=("i386: build or ctest")
-  grep -E '^(deps|build|ctest):|tests passed|tests failed' "$cache/i386-test.log" || true
-  [[ ${failures[*]} == *"i386: build"* ]] && tail -n 80 "$cache/i386-test.log"
-  timed "i386 packages test: tools/test-packages.sh" \
-    tree_run i386 "$tree" bash -c 'cd /root/vel && bash tools/test-packages.sh build' \
-    > "$cache/i386-packages.log" 2>&1 || { failures+=("i386: tools/test-packages.sh"); cat "$cache/i386-packages.log"; }
-  grep -E '^test-packages:' "$cache/i386-packages.log" || true
+  timed "i386 build and ctest: VEL_CTEST_ONLY=1 bash tools/test.sh" "$cache/i386-test.log" \
+    tree_run i386 "$tree" bash -c 'cd /root/vel && VEL_CTEST_ONLY=1 bash tools/test.sh' ||
+    failures+=("i386: build or ctest")
+  timed "i386 package test: tools/test-packages.sh (cpack, install, run, purge)" "$cache/i386-packages.log" \
+    tree_run i386 "$tree" bash -c 'cd /root/vel && bash tools/test-packages.sh build' ||
+    failures+=("i386: tools/test-packages.sh")
+  local program file_class
   for program in launcher/vellauncher client/clifclient; do
     file_class=$(readelf -h "$tree/root/vel/build/$program" 2>/dev/null | awk '/Class:/ { print $2 }')
     [[ $file_class == ELF32 ]] || failures+=("i386: $program is ${file_class:-missing}, not ELF32")

@@ -72,6 +72,14 @@ TEST_F(TraceTest, LevelsOf32AndMoreAreReportedAndSkipped)
               "DBG: Bad debug level number - 40\nDBG: Bad debug level number - 32\n");
 }
 
+TEST_F(TraceTest, LargeLevelsAreReportedAsWrittenOnEveryTarget)
+{
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(parse("4294967296,2147483648,1"), 2u);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "DBG: Bad debug level number - 4294967296\nDBG: Bad debug level number - 2147483648\n");
+}
+
 TEST_F(TraceTest, IndentationLagsOnTheWayInAndMatchesOnTheWayOut)
 {
     debug_indent();
