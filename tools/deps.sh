@@ -7,7 +7,7 @@
 # Prints how long the installation took.
 set -euo pipefail
 pkgs=(cmake g++ make pkg-config python3 openssl libssl-dev gsoap libgsoap-dev
-      zlib1g-dev openjdk-17-jdk-headless googletest libgtest-dev libgmock-dev locales dpkg-dev man-db
+      zlib1g-dev openjdk-17-jdk-headless googletest libgtest-dev libgmock-dev locales dpkg-dev file man-db
       libaxis-java)
 for suite in "$@"; do
   case $suite in

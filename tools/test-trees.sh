@@ -11,8 +11,8 @@
 # Runs as root; the trees and the pristine amd64 base live in VEL_TREE_CACHE (/var/cache/vel-trees).
 # Prints the time of each step.
 #
-# Usage: tools/test-trees.sh [BUILD_DIR]     (VEL_TREES: the trees to run, default "amd64 i386";
-#        BUILD_DIR's ctest log stands in for the amd64 tree's when only i386 runs)
+# Usage: tools/test-trees.sh [BUILD_DIR]     (VEL_TREES: the trees to run, default "amd64 i386"; when
+#        only i386 runs, the last amd64 tree's ctest log is compared, else BUILD_DIR's)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 host_build=${1:-$top/build}
@@ -91,6 +91,7 @@ amd64_tree() {
     tar -C "$cache/bookworm-amd64" -cf "$base.new" . && mv "$base.new" "$base"
     tree_remove "$cache/bookworm-amd64"
   fi
+  rm -f "$cache/amd64-LastTest.log"
   run_tree=$(mktemp -d "$cache/amd64-run.XXXXXX")
   timed "amd64 unpack of the pristine tree" "$cache/amd64-unpack.log" tar -C "$run_tree" -xpf "$base" || return 1
   tree_configure "$run_tree" && tree_mount "$run_tree" || return 1
@@ -136,8 +137,9 @@ i386_tree() {
     [[ $file_class == ELF32 ]] || failures+=("i386: $program is ${file_class:-missing}, not ELF32")
   done
 
+  # The amd64 tree's log of this run, else of the last one, else this machine's build.
   local baseline=$cache/amd64-LastTest.log
-  [[ $trees == *amd64* ]] || baseline=$host_build/Testing/Temporary/LastTest.log
+  [[ -e $baseline ]] || baseline=$host_build/Testing/Temporary/LastTest.log
   local log=$tree/root/vel/build/Testing/Temporary/LastTest.log
   if [[ ! -e $baseline || ! -e $log ]]; then
     failures+=("i386: no ctest logs to compare skips ($baseline, $log)")
