@@ -74,9 +74,9 @@ ClifResult CLIClientInvoke::invoke(std::string token, std::string user,
 
     clearSoapError();
     ns5__invokeResponse response;
-    response.invokeReturn = nullptr;
+    response._invokeReturn = nullptr;
     int rc = proxy.ns5__invoke(token, user, envMap.get(), &commandLine, response);
-    return finishCall(rc, rc == SOAP_OK ? response.invokeReturn : nullptr);
+    return finishCall(rc, rc == SOAP_OK ? response._invokeReturn : nullptr);
 }
 
 ClifResult CLIClientInvoke::checkStatus(std::string token, std::string sessionId,
@@ -90,9 +90,9 @@ ClifResult CLIClientInvoke::checkStatus(std::string token, std::string sessionId
 
     clearSoapError();
     ns5__statusResponse response;
-    response.statusReturn = nullptr;
+    response._statusReturn = nullptr;
     int rc = proxy.ns5__status(token, sessionId, envMap.get(), input, stdinOpen, response);
-    return finishCall(rc, rc == SOAP_OK ? response.statusReturn : nullptr);
+    return finishCall(rc, rc == SOAP_OK ? response._statusReturn : nullptr);
 }
 
 ClifResult CLIClientInvoke::checkStatus(std::string token, std::string sessionId,

@@ -61,7 +61,7 @@ std::string CLIClientLogon::getLogonToken(std::string user, std::string password
         recordFault();
         return "";
     }
-    return response.logonReturn;
+    return response._logonReturn;
 }
 
 std::string CLIClientLogon::getLogonToken(std::string user)
@@ -104,7 +104,7 @@ std::string CLIClientLogon::getLogonToken(std::string user)
         recordFault();
         return "";
     }
-    return rootResponse.logonAsRootReturn;
+    return rootResponse._logonAsRootReturn;
 }
 
 SoapError* CLIClientLogon::getSoapError()

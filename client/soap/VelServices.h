@@ -29,22 +29,18 @@
 //gsoap ns5 service method-action: status "clifservice"
 
 #import "stlvector.h"
-#include <string>
+// Strings, bytes, booleans and integers have serialisers of their own
+// (SoapWireTypes.h).
+#import "SoapWireTypes.h"
 
-// Bytes, written as Base64 text.
-class xsd__base64Binary
-{
-public:
-    unsigned char* __ptr;
-    int __size;
-};
-
-// SOAP-encoded array of strings: the command line of invoke.
+// SOAP-encoded array of strings: the command line of invoke. The required
+// attribute gives the array its xsi:type beside the arrayType.
 class ArrayOf_USCORExsd_USCOREstring
 {
 public:
-    std::string* __ptr;
+    xsd__string* __ptr;
     int __size;
+    @char* xsi__type 1 = "SOAP-ENC:Array";
     struct soap* soap;
 };
 
@@ -52,8 +48,8 @@ public:
 class ns3__mapItem
 {
 public:
-    std::string* key;
-    std::string* value;
+    xsd__string* key;
+    xsd__string* value;
     struct soap* soap;
 };
 
@@ -69,46 +65,49 @@ public:
 class ns1__clifstatus
 {
 public:
-    bool complete;
+    xsd__boolean complete;
     xsd__base64Binary err;
-    bool errOpen;
+    xsd__boolean errOpen;
     xsd__base64Binary out;
-    bool outOpen;
-    LONG64 pollPeriod;
-    int returnCode;
-    std::string* sessionId;
+    xsd__boolean outOpen;
+    xsd__long pollPeriod;
+    xsd__int returnCode;
+    xsd__string* sessionId;
     struct soap* soap;
 };
 
+// Responses. A member whose name starts with an underscore is read from the
+// first child element whatever its name, and written under its name without
+// the underscore; getCMSConfigPath's return is read only by its own name.
 struct ns0__logonResponse
 {
-    std::string logonReturn;
+    xsd__string _logonReturn;
 };
-int ns0__logon(std::string username, std::string password, struct ns0__logonResponse& r);
+int ns0__logon(xsd__string username, xsd__string password, struct ns0__logonResponse& r);
 
 struct ns0__logonAsRootResponse
 {
-    std::string logonAsRootReturn;
+    xsd__string _logonAsRootReturn;
 };
-int ns0__logonAsRoot(xsd__base64Binary cmsPrivateKeyBytes, std::string username,
+int ns0__logonAsRoot(xsd__base64Binary cmsPrivateKeyBytes, xsd__string username,
                      struct ns0__logonAsRootResponse& r);
 
 struct ns0__getCMSConfigPathResponse
 {
-    std::string getCMSConfigPathReturn;
+    xsd__string getCMSConfigPathReturn;
 };
 int ns0__getCMSConfigPath(struct ns0__getCMSConfigPathResponse& r);
 
 struct ns5__invokeResponse
 {
-    ns1__clifstatus* invokeReturn;
+    ns1__clifstatus* _invokeReturn;
 };
-int ns5__invoke(std::string in0, std::string in1, ns3__Map* in2,
+int ns5__invoke(xsd__string in0, xsd__string in1, ns3__Map* in2,
                 ArrayOf_USCORExsd_USCOREstring* in3, struct ns5__invokeResponse& r);
 
 struct ns5__statusResponse
 {
-    ns1__clifstatus* statusReturn;
+    ns1__clifstatus* _statusReturn;
 };
-int ns5__status(std::string in0, std::string in1, ns3__Map* in2, xsd__base64Binary in3,
-                bool in4, struct ns5__statusResponse& r);
+int ns5__status(xsd__string in0, xsd__string in1, ns3__Map* in2, xsd__base64Binary in3,
+                xsd__boolean in4, struct ns5__statusResponse& r);

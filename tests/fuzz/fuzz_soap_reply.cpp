@@ -96,7 +96,7 @@ void callLogonService(unsigned which, const uint8_t* data, size_t size)
     if (which == 0) {
         ns0__logonResponse response;
         if (proxy.ns0__logon("admin", "secret", response) == SOAP_OK)
-            s_sink = static_cast<unsigned>(response.logonReturn.size());
+            s_sink = static_cast<unsigned>(response._logonReturn.size());
     } else {
         ns0__getCMSConfigPathResponse response;
         if (proxy.ns0__getCMSConfigPath(response) == SOAP_OK)
@@ -127,18 +127,18 @@ void callClifService(unsigned which, const uint8_t* data, size_t size)
         commandLine.__ptr = args;
         commandLine.__size = 2;
         ns5__invokeResponse response;
-        response.invokeReturn = nullptr;
+        response._invokeReturn = nullptr;
         if (proxy.ns5__invoke("token", "admin", &env, &commandLine, response) == SOAP_OK)
-            readStatus(response.invokeReturn);
+            readStatus(response._invokeReturn);
     } else {
         unsigned char input[] = {'a', 'b', 'c'};
         xsd__base64Binary in;
         in.__ptr = input;
         in.__size = 3;
         ns5__statusResponse response;
-        response.statusReturn = nullptr;
+        response._statusReturn = nullptr;
         if (proxy.ns5__status("token", "session", &env, in, true, response) == SOAP_OK)
-            readStatus(response.statusReturn);
+            readStatus(response._statusReturn);
     }
     finish(proxy.soap, serverEnd);
 }

@@ -98,7 +98,7 @@ ns1__clifstatus* newStatus(struct soap* soap, const std::string& sessionId,
                            const SessionProgress& progress, long long pollPeriod)
 {
     ns1__clifstatus* status = soap_new_ns1__clifstatus(soap);
-    status->sessionId = soap_new_std__string(soap);
+    status->sessionId = soap_new_xsd__string(soap);
     *status->sessionId = sessionId;
     status->complete = progress.complete;
     status->returnCode = progress.returnCode;
@@ -123,8 +123,8 @@ int ns0__logon(struct soap* soap, std::string username, std::string password,
     auto user = state.users.find(username);
     if (user == state.users.end() || user->second != password)
         return soap_sender_fault(soap, "Logon failed: unknown user or wrong password", nullptr);
-    r.logonReturn = newToken();
-    state.tokens.insert(r.logonReturn);
+    r._logonReturn = newToken();
+    state.tokens.insert(r._logonReturn);
     return SOAP_OK;
 }
 
@@ -140,8 +140,8 @@ int ns0__logonAsRoot(struct soap* soap, xsd__base64Binary cmsPrivateKeyBytes, st
         sent.assign(reinterpret_cast<const char*>(cmsPrivateKeyBytes.__ptr), size_t(cmsPrivateKeyBytes.__size));
     if (sent != key)
         return soap_sender_fault(soap, "Logon failed: the key does not match", nullptr);
-    r.logonAsRootReturn = newToken();
-    state.tokens.insert(r.logonAsRootReturn);
+    r._logonAsRootReturn = newToken();
+    state.tokens.insert(r._logonAsRootReturn);
     return SOAP_OK;
 }
 
@@ -173,7 +173,7 @@ int ns5__invoke(struct soap* soap, std::string in0, std::string, ns3__Map* in2,
     state.sessions[sessionId] = std::move(session);
 
     SessionProgress started;
-    r.invokeReturn = newStatus(soap, sessionId, started, state.options.pollPeriod);
+    r._invokeReturn = newStatus(soap, sessionId, started, state.options.pollPeriod);
     return SOAP_OK;
 }
 
@@ -188,7 +188,7 @@ int ns5__status(struct soap* soap, std::string in0, std::string in1, ns3__Map*, 
         return soap_sender_fault(soap, ("Unknown session: " + in1).c_str(), nullptr);
     found->second->feedInput(in3.__ptr, in3.__ptr && in3.__size > 0 ? size_t(in3.__size) : 0, in4);
     SessionProgress progress = found->second->collect(state.options.maxChunk);
-    r.statusReturn = newStatus(soap, in1, progress, state.options.pollPeriod);
+    r._statusReturn = newStatus(soap, in1, progress, state.options.pollPeriod);
     if (progress.complete)
         state.sessions.erase(found);
     return SOAP_OK;
