@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 const char* const TRACE_ENV_VAR = "VEL_DTRACE";
 const char* const DEBUG_FILE_PATH = "/var/opt/vel/logs/";
@@ -46,12 +49,41 @@ void writeDateBanner()
     fprintf(stddbg, "%s\n", text);
 }
 
+// Opens the trace file for writing, created with the file-creation mask or emptied, as fopen(path, "w")
+// does, but only if it is a regular file of its own: the log directory may be writable by others, who
+// could plant a link there (to a file a privileged run would overwrite) or a FIFO (on which the open
+// would wait for ever). Nothing is emptied before the checks. Sets errno and returns null on refusal.
+FILE* openTraceFile(const char* path)
+{
+    int fd = open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return nullptr;
+    struct stat status {};
+    int err = 0;
+    if (fstat(fd, &status) < 0)
+        err = errno;
+    else if (!S_ISREG(status.st_mode))
+        err = EINVAL;
+    else if (status.st_nlink != 1)
+        err = EMLINK;   // a hard link to some other file
+    else if (ftruncate(fd, 0) < 0)
+        err = errno;
+    FILE* stream = err == 0 ? fdopen(fd, "w") : nullptr;
+    if (stream == nullptr) {
+        if (err == 0)
+            err = errno;
+        close(fd);
+        errno = err;
+    }
+    return stream;
+}
+
 } // namespace
 
 void debug_initialize(int level, const char* envVar, const char* path)
 {
     if (stddbg == nullptr) {
-        stddbg = fopen(path, "w");
+        stddbg = openTraceFile(path);
         if (stddbg == nullptr) {
             int err = errno;
             fprintf(stderr, "Can't open debug trace file. '%s'\n", path);

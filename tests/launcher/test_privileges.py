@@ -155,6 +155,34 @@ class SetUserIdLauncher(unittest.TestCase):
         self.assertEqual(traces, ["velnode.dbg.%d" % result.pid])
         os.remove(os.path.join(self.var_opt, "vel", "logs", traces[0]))
 
+    def test_root_trace_refuses_what_a_caller_planted_in_the_log_directory(self):
+        # The log directory is writable by everyone here: the caller plants the name of the next
+        # trace file (the shell's PID is the launcher's after exec) before root starts the command.
+        victim = os.path.join(self.var_opt, "victim")   # on the same mount, for the hard link
+        logs = os.path.join(self.var_opt, "vel", "logs")
+        plants = {"symbolic link": 'ln -s "$0" "$1"', "hard link": 'ln "$0" "$1"', "FIFO": 'mkfifo "$1"'}
+        errors = {"symbolic link": "Error #40 - Too many levels of symbolic links",
+                  "hard link": "Error #31 - Too many links", "FIFO": "Error #6 - No such device or address"}
+        for kind, plant in plants.items():
+            with self.subTest(kind=kind):
+                with open(victim, "w") as f:
+                    f.write("precious\n")
+                script = plant + ' && exec "$2" x'
+                argv = ["sh", "-c", script.replace('"$1"', '/var/opt/vel/logs/velversion.dbg.$$'),
+                        "/var/opt/victim", "", os.path.join(self.root_bin, "velversion")]
+                binds = [(self.opt, "/opt"), (self.var_opt, "/var/opt")]
+                result = run(namespaced(binds, argv), env=self.ws.env(None, VEL_DTRACE="0,31"))
+                try:
+                    trace = "/var/opt/vel/logs/velversion.dbg.%d" % result.pid
+                    self.assertEqual(result.err, "Can't open debug trace file. '%s'\n%s\n" % (trace, errors[kind]))
+                    self.assertEqual(result.status, 0)
+                    self.assertEqual(result.args(), ["x"])
+                    with open(victim) as f:
+                        self.assertEqual(f.read(), "precious\n")
+                finally:
+                    for name in os.listdir(logs):
+                        os.remove(os.path.join(logs, name))
+
 
 if __name__ == "__main__":
     unittest.main()
