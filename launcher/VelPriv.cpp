@@ -1,0 +1,60 @@
+// Keys and privileges: the key set-up with the start privileges, and giving those privileges up.
+#include "VelCMD.h"
+
+#include "debug.h"
+
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+const char* const AUTHENTICATE_CLASS = "com/orva/vel/utilities/authenticate/VelAuthenticate";
+
+} // namespace
+
+void VelCMD::readKeys()
+{
+    DBG_ENTER("VelCMD::readKeys");
+    DBG_MSG("Look for authenticate class.");
+    jclass authClass = myEnv->FindClass(AUTHENTICATE_CLASS);
+    if (authClass == nullptr) {
+        std::string msg = "ERROR:   " + myName + " cannot find the VelAuthenticate class.";
+        errorExit(1, msg.c_str());
+    }
+    DBG_MSG("Get ketKey method.");
+    jmethodID setKeys = myEnv->GetStaticMethodID(authClass, "setKeys", "()V");
+    if (setKeys == nullptr) {
+        std::string msg =
+            "ERROR:    " + myName + " cannot find the method VelAuthenticate.setKeys().";
+        errorExit(1, msg.c_str());
+    }
+    DBG_MSG("Call authenticate.setKeys().");
+    myEnv->CallStaticVoidMethod(authClass, setKeys);
+    if (myEnv->ExceptionCheck()) {
+        // No JNI call may follow while the exception is pending, and the keys are not set:
+        // the command must not run.
+        myEnv->ExceptionDescribe();
+        myEnv->ExceptionClear();
+        std::string msg =
+            "ERROR:   " + myName + " received an exception from VelAuthenticate.setKeys().";
+        errorExit(1, msg.c_str());
+    }
+    myEnv->DeleteLocalRef(authClass);
+    resetUID();
+    DBG_LEAVE("VelCMD::readKeys");
+}
+
+void VelCMD::resetUID()
+{
+    DBG_ENTER("VelCMD::resetUID");
+    DBG_INT(origUID);
+    // setuid alone keeps the saved user ID of a non-root owner, from which the privileges
+    // could be taken back: set all three and check that all three hold.
+    uid_t real = 0, effective = 0, saved = 0;
+    if (setresuid(origUID, origUID, origUID) < 0 || getresuid(&real, &effective, &saved) < 0 ||
+        real != origUID || effective != origUID || saved != origUID) {
+        std::string msg = "ERROR:   " + myName + " cannot set the effective, real, and saved UID.";
+        errorExit(1, msg.c_str());
+    }
+    DBG_LEAVE("VelCMD::resetUID");
+}
