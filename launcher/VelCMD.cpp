@@ -2,6 +2,7 @@
 
 #include "TrustedEnv.h"
 #include "VelDebugInit.h"
+#include "VelPriv.h"
 #include "VelVersion.h"
 #include "debug.h"
 
@@ -248,6 +249,10 @@ void VelCMD::startJVM()
     addJVMOption(genOptionString("java.protocol.handler.pkgs",
                                  std::string("org.apache.naming.resources"), "-D", "="));
     addJVMOption("-ea");
+    if (isSecureStart()) {
+        for (const std::string& option : VelPriv::secureStartOptions())
+            addJVMOption(option);
+    }
 
     if (getenv("VEL_VERBOSE_TRACE") != nullptr)
         addJVMOption(genOptionString("verbose", std::string("class"), "-", ":"));
@@ -271,6 +276,7 @@ void VelCMD::startJVM()
         addJVMOption("-DFOREGROUND=true");
     addJVMOption(genOptionString("vel.path", getenv("PATH"), "-D", "="));
 
+    removeRuntimeOptionVariables();
     vmArgs.version = JNI_VERSION_1_4;
     vmArgs.nOptions = myOptionCount;
     vmArgs.options = myOptions;

@@ -1,6 +1,7 @@
 // Keys and privileges: the key set-up with the start privileges, and giving those privileges up.
-#include "VelCMD.h"
+#include "VelPriv.h"
 
+#include "VelCMD.h"
 #include "debug.h"
 
 #include <string>
@@ -11,6 +12,17 @@ namespace {
 const char* const AUTHENTICATE_CLASS = "com/orva/vel/utilities/authenticate/VelAuthenticate";
 
 } // namespace
+
+const std::vector<std::string>& VelPriv::secureStartOptions()
+{
+    static const std::vector<std::string> options = {
+        "-XX:+DisableAttachMechanism",
+        "-XX:-UsePerfData",
+        "-XX:ErrorFile=/dev/null",
+        "-XX:-DumpReplayDataOnError",
+    };
+    return options;
+}
 
 void VelCMD::readKeys()
 {

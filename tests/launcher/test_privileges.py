@@ -3,16 +3,22 @@ privileges, the Java main with the caller's own user ID and mask 022, and a secu
 ignores the caller's choice of code and files. Needs root (users, set-user-ID copies, a private
 /opt in a mount namespace, since a secure start only uses the default tree)."""
 
+import glob
 import os
 import pwd
 import shutil
 import subprocess
 import unittest
 
-from launcher_env import (LAUNCHER, STAGE, Workspace, mount_namespace_problem, namespaced, run,
+from launcher_env import (BASE_ENV, LAUNCHER, STAGE, TIMEOUT, Workspace, mount_namespace_problem, namespaced, run,
                           suid_capable_directory)
 
 COMMANDS = ["velnode", "velversion", "velpassword", "velinit"]
+# What a secure start adds behind "-ea": no attach listener, no performance-data file, no crash or
+# compiler-replay report with memory contents.
+SECURE_START_OPTIONS = ["-XX:+DisableAttachMechanism", "-XX:-UsePerfData", "-XX:ErrorFile=/dev/null",
+                        "-XX:-DumpReplayDataOnError"]
+JCMD = os.path.join(STAGE, "opt", "vel", "j2re", "bin", "jcmd")
 
 
 def add_user(name):
@@ -55,8 +61,11 @@ class SetUserIdLauncher(unittest.TestCase):
             cls.var_opt = os.path.join(cls.ws.root, "var-opt")
             os.makedirs(os.path.join(cls.var_opt, "vel", "logs"))
             os.chmod(os.path.join(cls.var_opt, "vel", "logs"), 0o1777)
+            cls.owner_gid = pwd.getpwnam(cls.owner).pw_gid
             cls.root_bin = cls.install_copy("root-bin", 0)
             cls.owner_bin = cls.install_copy("owner-bin", cls.owner_uid)
+            cls.group_bin = cls.install_copy("group-bin", 0, group=cls.owner_gid, mode=0o2755)
+            cls.caps_bin = cls.install_copy("caps-bin", 0, mode=0o755, capabilities="cap_dac_read_search+ep")
         except Exception:
             cls.tearDownClass()
             raise
@@ -68,13 +77,15 @@ class SetUserIdLauncher(unittest.TestCase):
         cls.ws.close()
 
     @classmethod
-    def install_copy(cls, directory, owner):
+    def install_copy(cls, directory, owner, group=-1, mode=0o4755, capabilities=None):
         path = os.path.join(cls.ws.root, directory)
         os.mkdir(path, 0o755)
         program = os.path.join(path, "vellauncher")
         shutil.copy(LAUNCHER, program)
-        os.chown(program, owner, -1)
-        os.chmod(program, 0o4755)   # after chown, which clears the set-user-ID bit
+        os.chown(program, owner, group)
+        os.chmod(program, mode)   # after chown, which clears the set-user-ID and set-group-ID bits
+        if capabilities:
+            subprocess.run(["setcap", capabilities, program], check=True, timeout=30)
         for name in COMMANDS:
             cls.ws.link(name, "vellauncher", directory=path)
         return path
@@ -118,15 +129,19 @@ class SetUserIdLauncher(unittest.TestCase):
         return self.ws.env(base, VEL_USE_ENV="", CLASSPATH="/evil/classes.jar", LD_LIBRARY_PATH="/evil/lib",
                            JAVA_HOME="/evil/jre", VEL_JVM_OPTS="-Dvel.injected=1", VEL_GC_TRACE="",
                            VEL_EPROF_TRACE="", VEL_DTRACE="0,31", VEL_SHOW_JVM_OPTS="", FOREGROUND="",
-                           JAVA_TOOL_OPTIONS="-Dvel.injected=1")
+                           JAVA_TOOL_OPTIONS="-Dvel.injected=1", _JAVA_OPTIONS="-Dvel.injected=2")
+
+    def secure_copies(self):
+        return [self.root_bin, self.owner_bin, self.group_bin, self.caps_bin]
 
     def test_secure_start_ignores_the_callers_choice_of_code_and_files(self):
-        for bin_dir in [self.root_bin, self.owner_bin]:
+        for bin_dir in self.secure_copies():
             with self.subTest(bin_dir=bin_dir):
                 result = self.start(bin_dir, "velnode", env=self.hostile_env("/evil"))
                 self.assertEqual(result.status, 0, result.err)
                 options = result.options()
-                self.assertEqual(len(options), 25, options)
+                self.assertEqual(len(options), 29, options)
+                self.assertEqual(options[22:27], ["-ea"] + SECURE_START_OPTIONS)
                 self.assertEqual(options[14], "")   # no VEL_BASE_DIR
                 self.assertTrue(options[16].startswith("-Djava.class.path=/opt/vel/lib/vel.jar:"), options[16])
                 self.assertEqual(options[17], "-Djava.home=/opt/vel/j2re/")
@@ -136,16 +151,20 @@ class SetUserIdLauncher(unittest.TestCase):
                                   or "hprof" in o], options)
                 self.assertEqual(os.listdir(os.path.join(self.var_opt, "vel", "logs")), [])
                 self.assertEqual(result.main_class(), "com.orva.vel.cli.VelCommandDispatcher")
-                # The runtime, too, leaves its option variable alone in a privileged process.
-                self.assertNotIn("Picked up JAVA_TOOL_OPTIONS", result.err)
+                # Nor does the runtime take options from its own variables, also not with file
+                # capabilities alone, where it does not see a privileged process.
+                self.assertNotIn("Picked up", result.err)
 
     def test_root_start_is_not_secure_and_honours_the_variables(self):
         base = self.ws.tree("alt")
         env = self.hostile_env(base)
         del env["VEL_EPROF_TRACE"], env["JAVA_HOME"], env["LD_LIBRARY_PATH"], env["JAVA_TOOL_OPTIONS"]
+        del env["_JAVA_OPTIONS"]
         result = self.start(self.root_bin, "velnode", env=env, as_runner=False)
         self.assertEqual(result.status, 0, result.err)
         options = result.options()
+        self.assertEqual(len(options), 27, options)
+        self.assertFalse(set(SECURE_START_OPTIONS) & set(options), options)
         self.assertEqual(options[14], "-DVEL_BASE_DIR=" + base)
         self.assertTrue(options[16].startswith("-Djava.class.path=/evil/classes.jar:" + base), options[16])
         self.assertIn("-Dvel.injected=1", options)
@@ -154,6 +173,46 @@ class SetUserIdLauncher(unittest.TestCase):
         traces = os.listdir(os.path.join(self.var_opt, "vel", "logs"))
         self.assertEqual(traces, ["velnode.dbg.%d" % result.pid])
         os.remove(os.path.join(self.var_opt, "vel", "logs", traces[0]))
+
+    def as_runner(self, argv, **kwargs):
+        return subprocess.run(["setpriv", "--reuid", self.runner, "--regid", self.runner, "--clear-groups"]
+                              + argv, env=dict(BASE_ENV, HOME="/tmp"), stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, timeout=TIMEOUT, **kwargs)
+
+    def test_caller_cannot_reach_into_a_running_command(self):
+        # velnode holds the keys in its heap while it reads its input: the caller may neither attach
+        # (a heap dump, an agent) nor make it copy its memory into a crash report of the caller's.
+        work = os.path.join(self.ws.root, "caller-dir")
+        os.mkdir(work)
+        os.chmod(work, 0o777)
+        argv = ["setpriv", "--reuid", self.runner, "--regid", self.runner, "--clear-groups",
+                os.path.join(self.root_bin, "velnode"), "--read-stdin"]
+        binds = [(self.opt, "/opt"), (self.var_opt, "/var/opt")]
+        proc = subprocess.Popen(namespaced(binds, argv), env=self.ws.env(None), cwd=work, stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, preexec_fn=restrictive_mask)
+        perf_data = "/tmp/hsperfdata_root/%d" % proc.pid
+        try:
+            while not proc.stdout.readline().startswith(b"caps "):
+                self.assertIsNone(proc.poll(), "velnode ended before it read its input")
+            self.assertFalse(os.path.exists(perf_data))
+            dump = os.path.join(work, "heap.hprof")
+            attach = self.as_runner([JCMD, "-J-XX:-UsePerfData", "-J-Dsun.tools.attach.attachTimeout=3000",
+                                     str(proc.pid), "GC.heap_dump", dump], cwd=work)
+            self.assertNotEqual(attach.returncode, 0, attach.stdout)
+            self.assertFalse(os.path.exists(dump))
+            self.assertIsNone(proc.poll())
+            self.assertEqual(self.as_runner(["kill", "-SEGV", str(proc.pid)]).returncode, 0)
+            proc.communicate(timeout=TIMEOUT)
+            self.assertNotEqual(proc.returncode, 0)
+            reports = [name for name in os.listdir(work) if name.startswith("hs_err")]
+            self.assertEqual(reports + glob.glob("/tmp/hs_err_pid%d.log" % proc.pid), [])
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.communicate()
+            for leftover in [perf_data, "/tmp/hs_err_pid%d.log" % proc.pid]:
+                if os.path.lexists(leftover):
+                    os.remove(leftover)
 
     def test_root_trace_refuses_what_a_caller_planted_in_the_log_directory(self):
         # The log directory is writable by everyone here: the caller plants the name of the next

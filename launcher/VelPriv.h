@@ -1,0 +1,18 @@
+// What a secure start (set-user-ID, set-group-ID, file capabilities) gives up, beyond the user IDs,
+// so that nothing of its start privileges reaches the caller.
+#ifndef VEL_PRIV_H
+#define VEL_PRIV_H
+
+#include <string>
+#include <vector>
+
+class VelPriv {
+public:
+    // Virtual machine options of a secure start. The process holds the keys and, until it gives
+    // them up, the start privileges, while its IDs become the caller's: no attach listener (jcmd,
+    // agents), no performance-data file in /tmp, no crash or compiler-replay report that would copy
+    // memory contents into a file of the caller's.
+    static const std::vector<std::string>& secureStartOptions();
+};
+
+#endif
