@@ -1,6 +1,7 @@
 // Keys and privileges: the key set-up with the start privileges, and giving those privileges up.
 #include "VelPriv.h"
 
+#include "TrustedEnv.h"
 #include "VelCMD.h"
 #include "debug.h"
 
@@ -22,6 +23,13 @@ const std::vector<std::string>& VelPriv::secureStartOptions()
         "-XX:-DumpReplayDataOnError",
     };
     return options;
+}
+
+bool VelPriv::resetGroupIDs(gid_t gid)
+{
+    gid_t real = 0, effective = 0, saved = 0;
+    return setresgid(gid, gid, gid) == 0 && getresgid(&real, &effective, &saved) == 0 && real == gid &&
+           effective == gid && saved == gid;
 }
 
 void VelCMD::readKeys()
@@ -60,6 +68,13 @@ void VelCMD::resetUID()
 {
     DBG_ENTER("VelCMD::resetUID");
     DBG_INT(origUID);
+    // A secure start may also have been given a group (set-group-ID): the caller's own comes back
+    // first, while the user IDs may still change group IDs.
+    bool secure = isSecureStart();
+    if (secure && !VelPriv::resetGroupIDs(getgid())) {
+        std::string msg = "ERROR:   " + myName + " cannot set the effective, real, and saved GID.";
+        errorExit(1, msg.c_str());
+    }
     // setuid alone keeps the saved user ID of a non-root owner, from which the privileges
     // could be taken back: set all three and check that all three hold.
     uid_t real = 0, effective = 0, saved = 0;

@@ -4,6 +4,7 @@
 #define VEL_PRIV_H
 
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 class VelPriv {
@@ -13,6 +14,9 @@ public:
     // agents), no performance-data file in /tmp, no crash or compiler-replay report that would copy
     // memory contents into a file of the caller's.
     static const std::vector<std::string>& secureStartOptions();
+
+    // Sets the real, effective and saved group IDs to gid; true when all three hold it.
+    static bool resetGroupIDs(gid_t gid);
 };
 
 #endif

@@ -52,6 +52,7 @@ class SetUserIdLauncher(unittest.TestCase):
         cls.owner = "vlo" + suffix
         try:
             cls.runner_uid = add_user(cls.runner)
+            cls.runner_gid = pwd.getpwnam(cls.runner).pw_gid
             cls.users.append(cls.runner)
             cls.owner_uid = add_user(cls.owner)
             cls.users.append(cls.owner)
@@ -101,30 +102,43 @@ class SetUserIdLauncher(unittest.TestCase):
     def ids(self, real, effective, saved, mask):
         return "uid=%d,%d,%d umask=%s" % (real, effective, saved, mask)
 
-    def check_copy(self, bin_dir, owner_uid):
-        user = self.runner_uid
+    def assertNoPrivilegeLeft(self, result, mask):
+        """The Java main runs with the caller's user and group IDs."""
+        user, group = self.runner_uid, self.runner_gid
+        self.assertEqual(result.status, 0, result.err)
+        self.assertEqual(result.value("ids"), self.ids(user, user, user, mask))
+        self.assertEqual(result.value("gids"), "%d,%d,%d" % (group, group, group))
+
+    def check_copy(self, bin_dir, key_uid=None, key_gid=None):
+        """Keys with the start privileges, then none of them left for the Java main."""
+        user, group = self.runner_uid, self.runner_gid
+        key_uid = user if key_uid is None else key_uid
+        key_gid = group if key_gid is None else key_gid
         node = self.start(bin_dir, "velnode")
         self.assertEqual(node.status, 0, node.err)
-        self.assertEqual(node.lines()[0], "setKeys " + self.ids(user, owner_uid, owner_uid, "0077"))
-        self.assertEqual(node.value("ids"), self.ids(user, user, user, "0022"))
+        self.assertEqual(node.lines()[0], "setKeys " + self.ids(user, key_uid, key_uid, "0077"))
+        self.assertEqual(node.value("setKeysGids"), "%d,%d,%d" % (group, key_gid, key_gid))
+        self.assertNoPrivilegeLeft(node, "0022")
 
         for name in ["velversion", "velpassword"]:
             result = self.start(bin_dir, name)
-            self.assertEqual(result.status, 0, result.err)
             self.assertNotIn("setKeys", result.out)
-            self.assertEqual(result.value("ids"), self.ids(user, user, user, "0022"))
+            self.assertNoPrivilegeLeft(result, "0022")
 
         # velinit gives up its privileges too, but keeps the mask it inherited.
         init = self.start(bin_dir, "velinit")
-        self.assertEqual(init.status, 0, init.err)
         self.assertNotIn("setKeys", init.out)
-        self.assertEqual(init.value("ids"), self.ids(user, user, user, "0077"))
+        self.assertNoPrivilegeLeft(init, "0077")
 
     def test_copy_owned_by_root(self):
         self.check_copy(self.root_bin, 0)
 
     def test_copy_owned_by_an_ordinary_owner_keeps_no_saved_id(self):
         self.check_copy(self.owner_bin, self.owner_uid)
+
+    def test_copy_set_group_id_keeps_no_group(self):
+        self.check_copy(self.group_bin, key_gid=self.owner_gid)
+
 
     def hostile_env(self, base):
         return self.ws.env(base, VEL_USE_ENV="", CLASSPATH="/evil/classes.jar", LD_LIBRARY_PATH="/evil/lib",

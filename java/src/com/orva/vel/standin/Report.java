@@ -38,7 +38,7 @@ public final class Report {
         }
         System.out.println("display=" + (System.getenv("DISPLAY") == null ? "unset" : System.getenv("DISPLAY")));
         System.out.println("ids " + ids());
-        System.out.println("gids " + statusField("Gid:", 3));
+        System.out.println("gids " + gids());
         System.out.println("caps " + threadCapabilities());
         System.out.flush();
         for (String arg : args) {
@@ -74,11 +74,12 @@ public final class Report {
         return "uid=" + uid + " umask=" + umask;
     }
 
-    /** Real, effective and saved group IDs or the like: the first values of a /proc/self/status line. */
-    private static String statusField(String field, int count) {
-        return statusField("/proc/self/status", field, count);
+    /** Real, effective and saved group IDs of this process. */
+    public static String gids() {
+        return statusField("/proc/self/status", "Gid:", 3);
     }
 
+    /** The first values of a line of a status file, separated by ",". */
     private static String statusField(String statusFile, String field, int count) {
         try {
             for (String line : Files.readAllLines(Paths.get(statusFile))) {
