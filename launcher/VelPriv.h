@@ -17,6 +17,11 @@ public:
 
     // Sets the real, effective and saved group IDs to gid; true when all three hold it.
     static bool resetGroupIDs(gid_t gid);
+
+    // Clears the permitted, effective, inheritable and ambient capabilities of every thread of the
+    // process; true when no thread holds any. The kernel keeps them per thread and lets a thread
+    // change only its own, so each thread that holds some is asked by a signal to clear its own.
+    static bool clearCapabilities();
 };
 
 #endif

@@ -6,6 +6,7 @@ ignores the caller's choice of code and files. Needs root (users, set-user-ID co
 import glob
 import os
 import pwd
+import re
 import shutil
 import subprocess
 import unittest
@@ -103,13 +104,17 @@ class SetUserIdLauncher(unittest.TestCase):
         return "uid=%d,%d,%d umask=%s" % (real, effective, saved, mask)
 
     def assertNoPrivilegeLeft(self, result, mask):
-        """The Java main runs with the caller's user and group IDs."""
+        """The Java main runs with the caller's user and group IDs, and no thread of the process
+        holds a capability."""
         user, group = self.runner_uid, self.runner_gid
         self.assertEqual(result.status, 0, result.err)
         self.assertEqual(result.value("ids"), self.ids(user, user, user, mask))
         self.assertEqual(result.value("gids"), "%d,%d,%d" % (group, group, group))
+        caps = re.fullmatch(r"threads=(\d+) " + "/".join(["0" * 16] * 4), result.value("caps"))
+        self.assertTrue(caps, result.value("caps"))
+        self.assertGreater(int(caps.group(1)), 1)   # the virtual machine's threads, too
 
-    def check_copy(self, bin_dir, key_uid=None, key_gid=None):
+    def check_copy(self, bin_dir, key_uid=None, key_gid=None, key_caps=None):
         """Keys with the start privileges, then none of them left for the Java main."""
         user, group = self.runner_uid, self.runner_gid
         key_uid = user if key_uid is None else key_uid
@@ -118,6 +123,8 @@ class SetUserIdLauncher(unittest.TestCase):
         self.assertEqual(node.status, 0, node.err)
         self.assertEqual(node.lines()[0], "setKeys " + self.ids(user, key_uid, key_uid, "0077"))
         self.assertEqual(node.value("setKeysGids"), "%d,%d,%d" % (group, key_gid, key_gid))
+        if key_caps:
+            self.assertIn(key_caps, node.value("setKeysCaps"))
         self.assertNoPrivilegeLeft(node, "0022")
 
         for name in ["velversion", "velpassword"]:
@@ -139,6 +146,9 @@ class SetUserIdLauncher(unittest.TestCase):
     def test_copy_set_group_id_keeps_no_group(self):
         self.check_copy(self.group_bin, key_gid=self.owner_gid)
 
+    def test_copy_with_file_capabilities_keeps_none_in_any_thread(self):
+        held = "0000000000000004/0000000000000004/0000000000000000/0000000000000000"   # cap_dac_read_search
+        self.check_copy(self.caps_bin, key_caps=held)
 
     def hostile_env(self, base):
         return self.ws.env(base, VEL_USE_ENV="", CLASSPATH="/evil/classes.jar", LD_LIBRARY_PATH="/evil/lib",
