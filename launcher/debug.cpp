@@ -49,6 +49,21 @@ void writeDateBanner()
     fprintf(stddbg, "%s\n", text);
 }
 
+// Why an opened trace file is not used (an errno value), or 0 once it has been emptied.
+int refuseOrEmpty(int fd)
+{
+    struct stat status {};
+    if (fstat(fd, &status) < 0)
+        return errno;
+    if (!S_ISREG(status.st_mode))
+        return EINVAL;
+    if (status.st_nlink != 1)
+        return EMLINK;   // a hard link to some other file
+    if (ftruncate(fd, 0) < 0)
+        return errno;
+    return 0;
+}
+
 // Opens the trace file for writing, created with the file-creation mask or emptied, as fopen(path, "w")
 // does, but only if it is a regular file of its own: the log directory may be writable by others, who
 // could plant a link there (to a file a privileged run would overwrite) or a FIFO (on which the open
@@ -58,16 +73,7 @@ FILE* openTraceFile(const char* path)
     int fd = open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0)
         return nullptr;
-    struct stat status {};
-    int err = 0;
-    if (fstat(fd, &status) < 0)
-        err = errno;
-    else if (!S_ISREG(status.st_mode))
-        err = EINVAL;
-    else if (status.st_nlink != 1)
-        err = EMLINK;   // a hard link to some other file
-    else if (ftruncate(fd, 0) < 0)
-        err = errno;
+    int err = refuseOrEmpty(fd);
     FILE* stream = err == 0 ? fdopen(fd, "w") : nullptr;
     if (stream == nullptr) {
         if (err == 0)
