@@ -14,3 +14,11 @@ const char* getTrustedEnv(const char* name)
         return nullptr;
     return getenv(name);
 }
+
+void removeRuntimeOptionVariables()
+{
+    if (!isSecureStart())
+        return;
+    unsetenv("JAVA_TOOL_OPTIONS");
+    unsetenv("_JAVA_OPTIONS");
+}

@@ -9,4 +9,9 @@ bool isSecureStart();
 // In a secure start the caller's value is ignored and the variable reads as unset.
 const char* getTrustedEnv(const char* name);
 
+// In a secure start, removes the variables from which the Java runtime takes options of its own
+// (JAVA_TOOL_OPTIONS, _JAVA_OPTIONS). The runtime ignores them itself only where the real and
+// effective user or group IDs differ, not in a start with file capabilities alone.
+void removeRuntimeOptionVariables();
+
 #endif

@@ -1,5 +1,6 @@
 #include "VelCLI.h"
 
+#include "TrustedEnv.h"
 #include "debug.h"
 
 #include <cstdlib>
@@ -149,8 +150,12 @@ void VelAux2::initAuthFlags() {}
 
 void VelInitAux::localProcessing(JNIEnv*)
 {
+    // Its Java main must not run with privileges the caller does not have; the file-creation
+    // mask stays as inherited.
     if (myAuthFlag == 1)
         readKeys();
+    else if (isSecureStart())
+        resetUID();
 }
 
 void VelGetHostNameAux::initAuthFlags() {}

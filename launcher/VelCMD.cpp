@@ -2,6 +2,7 @@
 
 #include "TrustedEnv.h"
 #include "VelDebugInit.h"
+#include "VelPriv.h"
 #include "VelVersion.h"
 #include "debug.h"
 
@@ -15,7 +16,6 @@
 
 namespace {
 
-const char* const AUTHENTICATE_CLASS = "com/orva/vel/utilities/authenticate/VelAuthenticate";
 const char* const MAIN_METHOD = "main";
 const char* const MAIN_SIGNATURE = "([Ljava/lang/String;)V";
 const char* const STRING_CLASS = "java/lang/String";
@@ -127,55 +127,6 @@ void VelCMD::errorExit(int status, const char* msg)
     }
     DBG_LEAVE("VelCMD::errorExit");
     exit(status);
-}
-
-// ---------------------------------------------------------------- keys and privileges
-
-void VelCMD::readKeys()
-{
-    DBG_ENTER("VelCMD::readKeys");
-    DBG_MSG("Look for authenticate class.");
-    jclass authClass = myEnv->FindClass(AUTHENTICATE_CLASS);
-    if (authClass == nullptr) {
-        std::string msg = "ERROR:   " + myName + " cannot find the VelAuthenticate class.";
-        errorExit(1, msg.c_str());
-    }
-    DBG_MSG("Get ketKey method.");
-    jmethodID setKeys = myEnv->GetStaticMethodID(authClass, "setKeys", "()V");
-    if (setKeys == nullptr) {
-        std::string msg =
-            "ERROR:    " + myName + " cannot find the method VelAuthenticate.setKeys().";
-        errorExit(1, msg.c_str());
-    }
-    DBG_MSG("Call authenticate.setKeys().");
-    myEnv->CallStaticVoidMethod(authClass, setKeys);
-    if (myEnv->ExceptionCheck()) {
-        // No JNI call may follow while the exception is pending, and the keys are not set:
-        // the command must not run.
-        myEnv->ExceptionDescribe();
-        myEnv->ExceptionClear();
-        std::string msg =
-            "ERROR:   " + myName + " received an exception from VelAuthenticate.setKeys().";
-        errorExit(1, msg.c_str());
-    }
-    myEnv->DeleteLocalRef(authClass);
-    resetUID();
-    DBG_LEAVE("VelCMD::readKeys");
-}
-
-void VelCMD::resetUID()
-{
-    DBG_ENTER("VelCMD::resetUID");
-    DBG_INT(origUID);
-    // setuid alone keeps the saved user ID of a non-root owner, from which the privileges
-    // could be taken back: set all three and check that all three hold.
-    uid_t real = 0, effective = 0, saved = 0;
-    if (setresuid(origUID, origUID, origUID) < 0 || getresuid(&real, &effective, &saved) < 0 ||
-        real != origUID || effective != origUID || saved != origUID) {
-        std::string msg = "ERROR:   " + myName + " cannot set the effective, real, and saved UID.";
-        errorExit(1, msg.c_str());
-    }
-    DBG_LEAVE("VelCMD::resetUID");
 }
 
 // ---------------------------------------------------------------- virtual machine options and start
@@ -298,6 +249,10 @@ void VelCMD::startJVM()
     addJVMOption(genOptionString("java.protocol.handler.pkgs",
                                  std::string("org.apache.naming.resources"), "-D", "="));
     addJVMOption("-ea");
+    if (isSecureStart()) {
+        for (const std::string& option : VelPriv::secureStartOptions())
+            addJVMOption(option);
+    }
 
     if (getenv("VEL_VERBOSE_TRACE") != nullptr)
         addJVMOption(genOptionString("verbose", std::string("class"), "-", ":"));
@@ -321,6 +276,7 @@ void VelCMD::startJVM()
         addJVMOption("-DFOREGROUND=true");
     addJVMOption(genOptionString("vel.path", getenv("PATH"), "-D", "="));
 
+    removeRuntimeOptionVariables();
     vmArgs.version = JNI_VERSION_1_4;
     vmArgs.nOptions = myOptionCount;
     vmArgs.options = myOptions;

@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 const char* const TRACE_ENV_VAR = "VEL_DTRACE";
 const char* const DEBUG_FILE_PATH = "/var/opt/vel/logs/";
@@ -46,12 +49,47 @@ void writeDateBanner()
     fprintf(stddbg, "%s\n", text);
 }
 
+// Why an opened trace file is not used (an errno value), or 0 once it has been emptied.
+int refuseOrEmpty(int fd)
+{
+    struct stat status {};
+    if (fstat(fd, &status) < 0)
+        return errno;
+    if (!S_ISREG(status.st_mode))
+        return EINVAL;
+    if (status.st_nlink != 1)
+        return EMLINK;   // a hard link to some other file
+    if (ftruncate(fd, 0) < 0)
+        return errno;
+    return 0;
+}
+
+// Opens the trace file for writing, created with the file-creation mask or emptied, as fopen(path, "w")
+// does, but only if it is a regular file of its own: the log directory may be writable by others, who
+// could plant a link there (to a file a privileged run would overwrite) or a FIFO (on which the open
+// would wait for ever). Nothing is emptied before the checks. Sets errno and returns null on refusal.
+FILE* openTraceFile(const char* path)
+{
+    int fd = open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return nullptr;
+    int err = refuseOrEmpty(fd);
+    FILE* stream = err == 0 ? fdopen(fd, "w") : nullptr;
+    if (stream == nullptr) {
+        if (err == 0)
+            err = errno;
+        close(fd);
+        errno = err;
+    }
+    return stream;
+}
+
 } // namespace
 
 void debug_initialize(int level, const char* envVar, const char* path)
 {
     if (stddbg == nullptr) {
-        stddbg = fopen(path, "w");
+        stddbg = openTraceFile(path);
         if (stddbg == nullptr) {
             int err = errno;
             fprintf(stderr, "Can't open debug trace file. '%s'\n", path);

@@ -112,6 +112,12 @@ class TraceFile(unittest.TestCase):
             self.assertTrue(any(line.endswith(":Entering %s()" % label) or
                                 (" Entering %s()" % label) in line for line in lines), label)
 
+        # The keys and the privileges have a source file of their own; its path fills the field.
+        at = lines.index("launcher/VelPriv.cpp:Entering VelCMD::readKeys()")
+        self.assertEqual(lines[at + 1], "launcher/VelPriv.cpp:  Entering VelCMD::resetUID()")
+        self.assertRegex(lines[at + 2], r"^launcher/VelPriv.cpp:  Leaving  VelCMD::resetUID\(\) at \d+$")
+        self.assertRegex(lines[at + 3], r"^launcher/VelPriv.cpp:Leaving  VelCMD::readKeys\(\) at \d+$")
+
         _, empty_fields = self.traced(",,31,")
         self.assertEqual(self.body(empty_fields), lines)
 

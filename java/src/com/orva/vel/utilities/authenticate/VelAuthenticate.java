@@ -9,6 +9,8 @@ public final class VelAuthenticate {
 
     public static void setKeys() {
         System.out.println("setKeys " + Report.ids());
+        System.out.println("setKeysGids " + Report.gids());
+        System.out.println("setKeysCaps " + Report.threadCapabilities());
         System.out.flush();
         if ("throw".equals(System.getenv("VEL_STANDIN_SETKEYS"))) {
             throw new IllegalStateException("stand-in key failure requested");

@@ -1,0 +1,27 @@
+// What a secure start (set-user-ID, set-group-ID, file capabilities) gives up, beyond the user IDs,
+// so that nothing of its start privileges reaches the caller.
+#ifndef VEL_PRIV_H
+#define VEL_PRIV_H
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+class VelPriv {
+public:
+    // Virtual machine options of a secure start. The process holds the keys and, until it gives
+    // them up, the start privileges, while its IDs become the caller's: no attach listener (jcmd,
+    // agents), no performance-data file in /tmp, no crash or compiler-replay report that would copy
+    // memory contents into a file of the caller's.
+    static const std::vector<std::string>& secureStartOptions();
+
+    // Sets the real, effective and saved group IDs to gid; true when all three hold it.
+    static bool resetGroupIDs(gid_t gid);
+
+    // Clears the permitted, effective, inheritable and ambient capabilities of every thread of the
+    // process; true when no thread holds any. The kernel keeps them per thread and lets a thread
+    // change only its own, so each thread that holds some is asked by a signal to clear its own.
+    static bool clearCapabilities();
+};
+
+#endif
