@@ -9,7 +9,7 @@
 
 #include "CLIClientInvoke.h"
 #include "ClifConfigDirectory.h"
-#include "ClifLineReader.h"
+#include "ClifInputRelay.h"
 
 class CLIClientLogon;
 
@@ -32,12 +32,14 @@ public:
     // The whole run; the result is the process exit status.
     int invokeCluiCmd(int argc, char** argv);
 
-    // Command line and local I/O (ClifParser.cpp).
+    // Command line (ClifParser.cpp).
     int parseCommandLine(int argc, char** argv);
     std::string stripFullPath(const char* path);
     void printError(int flags);
     bool isValidParam(char* value);
     void getUsernameOnUnix();
+
+    // The relay of standard input (ClifInputRelay.cpp) and of the remote output (ClifOutputWriter.cpp).
     std::string readFromStdIn();
     void displayStatus(ClifResult result);
 
@@ -86,7 +88,7 @@ private:
     EnvMap m_userEnvMap;
     std::vector<std::string> m_args;
     bool m_stdinOpen = false;
-    ClifLineReader m_stdinReader{0};
+    ClifInputRelay m_stdinRelay{0};
 };
 
 #endif

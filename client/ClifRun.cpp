@@ -19,6 +19,7 @@ const char* const CONNECTION_HELP =
 
 const char* const PANIC_LINE = "Panic: Possibly lost connection to server\n";
 
+
 } // namespace
 
 int ClifCmdInvoker::invokeCluiCmd(int argc, char** argv)
@@ -75,6 +76,7 @@ int ClifCmdInvoker::pollUntilComplete(CLIClientInvoke& invoker, const std::strin
         if (current.complete)
             return current.returnCode;
         if (m_stdinOpen) {
+            // At most ClifInputRelay::CALL_LIMIT bytes, so the count fits an int.
             std::string input = readFromStdIn();
             current = invoker.checkStatus(token, current.sessionId, m_envMap,
                                           input.data(), static_cast<int>(input.size()),

@@ -125,18 +125,46 @@ class LiveCommand(cf.ClifTestCase):
         self.assertEqual((0, b"HELLO\nWORLD"), (result.returncode, result.stdout))
 
     def test_pipe_that_stays_open(self):
-        self.command("velnode", 'read line; echo "got:$line"\n')
+        # Two lines in one write: the second must go up although the pipe has nothing more.
+        self.command("velnode", 'read one; read two; echo "got:$one|$two"\n')
         read_end, write_end = os.pipe()
         try:
-            os.write(write_end, b"first line\n")
+            os.write(write_end, b"first line\nsecond line\n")
             result = self.run_client([], stdin=read_end)
         finally:
             os.close(read_end)
             os.close(write_end)
-        self.assertEqual((0, b"got:first line\n"), (result.returncode, result.stdout))
+        self.assertEqual((0, b"got:first line|second line\n"), (result.returncode, result.stdout))
         inputs = [cf.status_input(r) for r in self.sent() if r.operation() == "status"]
-        self.assertEqual(b"first line\n", b"".join(data for data, _ in inputs))
+        self.assertEqual(b"first line\nsecond line\n", b"".join(data for data, _ in inputs))
         self.assertEqual({"true"}, {flag for _, flag in inputs})
+
+    def test_partial_line_goes_up_while_the_producer_pauses(self):
+        self.command("velnode", 'head -c 3; echo " seen"\n')
+        read_end, write_end = os.pipe()
+        try:
+            os.write(write_end, b"abc")
+            result = self.run_client([], stdin=read_end, timeout=20)
+        finally:
+            os.close(read_end)
+            os.close(write_end)
+        self.assertEqual((0, b"abc seen\n"), (result.returncode, result.stdout))
+
+    def test_large_input_goes_up_in_bounded_calls_in_order(self):
+        self.command("velnode", "wc -c\n")
+        data = bytes(range(256)) * (10 * 1024) + b"tail"  # 2.5 MiB and a bit
+        path = os.path.join(self.work, "large-input")
+        with open(path, "wb") as f:
+            f.write(data)
+        with open(path, "rb") as stdin:
+            result = self.run_client([], stdin=stdin)
+        self.assertEqual((0, b"%d\n" % len(data)), (result.returncode, result.stdout))
+        inputs = [cf.status_input(r) for r in self.sent() if r.operation() == "status"]
+        self.assertEqual(data, b"".join(piece for piece, _ in inputs))
+        self.assertLessEqual(max(len(piece) for piece, _ in inputs), 1 << 20)
+        # The input-open flag turns false with the call that carries the last bytes.
+        last = max(i for i, (piece, _) in enumerate(inputs) if piece)
+        self.assertEqual(["true"] * last + ["false"] * (len(inputs) - last), [flag for _, flag in inputs])
 
     def test_terminal_that_stays_open(self):
         self.command("velnode", 'read line; echo "got:$line"\n')
