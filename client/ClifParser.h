@@ -77,7 +77,7 @@ private:
     void printConnectionHelp();
     int pollUntilComplete(CLIClientInvoke& invoker, const std::string& token, ClifResult current);
     void pauseForPollPeriod(int pollPeriod);
-    void writeOut(std::FILE* stream, const unsigned char* data, int length);
+    void writeOut(std::FILE* stream, const char* streamName, const unsigned char* data, int length);
 
     std::string m_password;
     std::string m_username;

@@ -84,6 +84,18 @@ class ScriptedPolling(cf.ClifTestCase):
                 self.assertEqual([(data, "false"), (b"", "false")],
                                  [cf.status_input(r) for r in self.status_calls()])
 
+    def test_failed_local_write_ends_the_run_with_status_1(self):
+        for stream, name in (("stdout", b"standard output"), ("stderr", b"standard error")):
+            with self.subTest(stream=stream), open("/dev/full", "wb") as full:
+                output = {"out" if stream == "stdout" else "err": b"lost bytes"}
+                # Only the invoke is scripted: no status call may follow.
+                result, _ = self.run_scripted([invoke_reply(complete=False, sessionId="s", **output)],
+                                              **{stream: full})
+                self.assertEqual(1, result.returncode)
+                self.assertOperations(["logon", "invoke"])
+                if stream == "stdout":
+                    self.assertEqual(b"Error writing " + name + b": No space left on device\n", result.stderr)
+
     def test_status_fault_while_input_is_open(self):
         with subprocess.Popen(["sleep", "60"], stdout=subprocess.PIPE) as writer:
             try:
