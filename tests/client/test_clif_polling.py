@@ -64,7 +64,8 @@ class ScriptedPolling(cf.ClifTestCase):
         self.assertEqual(b"E1E3\n", result.stderr)
 
     def test_exit_status_is_the_low_byte_of_the_return_code(self):
-        for code, expected in ((258, 2), (-1, 255), (0, 0)):
+        # A failure whose low byte is 0 must not read as success: it exits with 1.
+        for code, expected in ((258, 2), (-1, 255), (0, 0), (256, 1), (-256, 1), (-2 ** 31, 1)):
             with self.subTest(code=code):
                 result, _ = self.run_scripted([invoke_reply(complete=True, returnCode=code, sessionId="s")])
                 self.assertEqual(expected, result.returncode)
