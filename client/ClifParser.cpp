@@ -16,6 +16,13 @@ bool isOption(const char* arg, const char* longName, const char* shortName)
     return std::strcmp(arg, longName) == 0 || (shortName && std::strcmp(arg, shortName) == 0);
 }
 
+// Overwrites an argument in place, so that the process table (ps, /proc/PID/cmdline) no longer
+// shows it once it has been read.
+void hideArgument(char* arg)
+{
+    std::memset(arg, '*', std::strlen(arg));
+}
+
 } // namespace
 
 int ClifCmdInvoker::parseCommandLine(int argc, char** argv)
@@ -33,10 +40,12 @@ int ClifCmdInvoker::parseCommandLine(int argc, char** argv)
         char* arg = argv[i];
         bool hasNext = i + 1 < argc;
         if (isOption(arg, "--password", "--pass")) {
-            if (hasNext && isValidParam(argv[i + 1]))
+            if (hasNext && isValidParam(argv[i + 1])) {
                 m_password = argv[++i];
-            else
+                hideArgument(argv[i]);
+            } else {
                 flags |= PASSWORD_ERROR;
+            }
         } else if (isOption(arg, "--username", "--user")) {
             if (hasNext && isValidParam(argv[i + 1]))
                 m_username = argv[++i];
