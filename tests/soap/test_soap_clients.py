@@ -368,13 +368,23 @@ class TlsTrust(CmsTestCase):
 
     def test_missing_or_empty_tls_files_keep_the_default_endpoint(self):
         cms = self.start_cms()
-        for name, kwargs in (("no server_cert.pem", dict(ca_cert=False)),
-                             ("no randomfile", dict(random_bytes=None)),
-                             ("empty randomfile", dict(random_bytes=0))):
+        # A FIFO, or a link to /dev/zero, in place of a file counts as a file that cannot be read:
+        # no hang in the open, no read without end.
+        not_regular = [("%s as a %s" % (file, kind), dict(), file, kind)
+                       for file in ("server_cert.pem", "randomfile") for kind in ("FIFO", "link to /dev/zero")]
+        for name, kwargs, replaced, kind in [("no server_cert.pem", dict(ca_cert=False), None, None),
+                                             ("no randomfile", dict(random_bytes=None), None, None),
+                                             ("empty randomfile", dict(random_bytes=0), None, None)] + not_regular:
             with self.subTest(name):
-                config = os.path.join(self.dir, name.replace(" ", "-"))
+                config = os.path.join(self.dir, name.replace(" ", "-").replace("/", "-"))
                 self.config = write_client_config(config, cms.logon_url, cms.invoke_url, **kwargs)
-                result = self.driver("logon", cms.logon_url, "admin", "secret")
+                if replaced:
+                    os.remove(os.path.join(config, replaced))
+                    if kind == "FIFO":
+                        os.mkfifo(os.path.join(config, replaced))
+                    else:
+                        os.symlink("/dev/zero", os.path.join(config, replaced))
+                result = self.driver("logon", cms.logon_url, "admin", "secret", timeout=20)
                 records, lines = parse_output(result.stdout)
                 self.assertEqual(lines, [" There was an error in CLIClientLogon constructor"])
                 self.assertEqual(records[0]["token"], "")
