@@ -55,7 +55,9 @@ public:
     int readUrls();
 
     // Environment map (ClifEnvMap.cpp).
-    EnvMap buildEnvmap(char* text);
+    // Returns the map itself, not a copy: the caller does not use it, and a copy per --env
+    // option would make many of them quadratic.
+    const EnvMap& buildEnvmap(char* text);
     void fillEnvmap();
     void getLocalEnvMap();
     void updateEnvMapFromConfigFile(std::ifstream& file);

@@ -75,6 +75,20 @@ class CommandLine(cf.ClifTestCase):
         self.assertRefused(["--env", "-e", "--cms", "-c", "--user", "-u", "--pass"],
                            ERROR_HEAD + PASSWORD_LINE + USERNAME_LINE + CMS_LINE + ENV_LINE)
 
+    def test_many_env_options_are_read_at_once(self):
+        # 50 000 options; the missing configuration file ends the run right after the command line.
+        bindir = os.path.join(self.work, "no-config", "bin")
+        os.makedirs(bindir, exist_ok=True)
+        if not os.path.lexists(os.path.join(bindir, "velnode")):
+            os.symlink(cf.CLIFCLIENT, os.path.join(bindir, "velnode"))
+        args = [a for i in range(50000) for a in ("--env", "V%05d=%d" % (i, i))]
+        try:
+            result = self.run_client(args + ["--cms", "h"], argv0=os.path.join(bindir, "velnode"), timeout=20)
+        except subprocess.TimeoutExpired:
+            self.fail("50 000 --env options were not read within 20 s")
+        self.assertEqual((2, b"Could not read the URL's to logon to server and invoke commands\n"),
+                         (result.returncode, result.stdout))
+
     def test_env_value_without_equals_is_an_environment_error(self):
         self.assertRefused(["--env", "NOEQUALS", "-l"], ERROR_HEAD + ENV_LINE, user=True)
 
