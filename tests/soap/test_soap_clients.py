@@ -5,6 +5,7 @@ logon on the CMS itself, and calls without a service URL.
 usage: test_soap_clients.py CLIFSOAPDRIVER VELCMS
 """
 
+import gzip
 import json
 import os
 import shutil
@@ -88,6 +89,7 @@ class RequestShapes(CmsTestCase):
         self.assertEqual(request.raw_soap_action, '""')
         self.assertEqual(request.request_line, "POST /velsoap/services/VelpiMain5_0 HTTP/1.1")
         self.assertEqual(request.headers["connection"], "close")  # one connection per call
+        self.assertNotIn("accept-encoding", request.headers)  # no compressed reply is asked for
         text = request.body.decode("latin-1")
         declarations = " ".join('xmlns:%s="%s"' % (p, u) for p, u in NS.items())
         self.assertIn("<SOAP-ENV:Envelope %s>" % declarations, text)
@@ -196,6 +198,16 @@ class ReplyReading(CmsTestCase):
         results, _ = self.invoke_with(reply)
         self.assertEqual((results[0]["sessionId"], results[0]["complete"], results[0]["returnCode"],
                           results[0]["out"]), ("s-2", True, 3, b"hi".hex()))
+
+    def test_compressed_reply_is_read_all_the_same(self):
+        body = gzip.compress(invoke_reply('<invokeReturn xsi:type="ns1:clifstatus">%s</invokeReturn>' % status_xml(
+            complete=True, out=b"packed", returnCode=4, sessionId="s-z")).encode())
+        self.cms.script_raw(1, b"HTTP/1.1 200 OK\r\nContent-Type: text/xml; charset=utf-8\r\nContent-Encoding: gzip"
+                               b"\r\nContent-Length: %d\r\nConnection: close\r\n\r\n" % len(body) + body)
+        records = self.records("calls", self.cms.invoke_url, "tok", "admin", "--status", "0", "--", "velnode")
+        self.assertEqual((records[0]["sessionId"], records[0]["returnCode"], records[0]["out"]),
+                         ("s-z", 4, b"packed".hex()))
+        self.assertNotIn("accept-encoding", self.cms.requests()[0].headers)
 
     def test_children_in_another_order_and_unknown_ones(self):
         reply = invoke_reply('<invokeReturn xsi:type="ns1:clifstatus"><note xsi:type="xsd:string">x</note>%s'
