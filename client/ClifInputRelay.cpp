@@ -13,7 +13,7 @@
 namespace {
 
 // One read takes at most this much; a pipe holds no more by default.
-const std::size_t READ_SIZE = 64 * 1024;
+const std::size_t READ_SIZE = std::size_t{64} * 1024;
 
 } // namespace
 
@@ -40,17 +40,16 @@ bool ClifInputRelay::takeReady(std::string& text) const
         do {
             got = read(m_fd, &text[start], want);
         } while (got < 0 && errno == EINTR);
+        int readError = got < 0 ? errno : 0;
         text.resize(start + (got > 0 ? static_cast<std::size_t>(got) : 0));
         if (got > 0) {
             taken += static_cast<std::size_t>(got);
             continue;
         }
-        // A descriptor that someone else made non-blocking may still have nothing after all.
-        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return true;
-        // The end of the input; a read error ends it too, else the descriptor would stay
-        // readable for ever.
-        return false;
+        // A descriptor that someone else made non-blocking may still have nothing after all
+        // (the input stays open). Otherwise this is the end of the input; a read error ends it
+        // too, else the descriptor would stay readable for ever.
+        return readError == EAGAIN || readError == EWOULDBLOCK;
     }
     return true;
 }

@@ -89,14 +89,14 @@ TEST_F(PipeInput, InputOfAWholeNumberOfLimitsEndsWithAnEmptyTake)
 TEST_F(PipeInput, MoreThanAPipeHoldsComesInOrder)
 {
     std::string data;
-    for (int i = 0; data.size() < 300 * 1024; ++i)
+    for (int i = 0; data.size() < std::size_t{300} * 1024; ++i)
         data += std::to_string(i) + ' ';
     // A second thread writes while the relay reads.
     std::thread writer([&] {
         write(data);
         closeWriter();
     });
-    ClifInputRelay relay(readEnd(), 64 * 1024);
+    ClifInputRelay relay(readEnd(), std::size_t{64} * 1024);
     std::string text;
     while (relay.takeReady(text)) {
     }
@@ -116,11 +116,13 @@ TEST_F(PipeInput, EmptyInputEndsAtOnce)
 TEST(InputRelay, ReadErrorEndsTheInput)
 {
     int directory = open("/", O_RDONLY | O_DIRECTORY);
-    ASSERT_GE(directory, 0);
+    if (directory < 0)
+        GTEST_FAIL() << "cannot open /";
     ClifInputRelay relay(directory);
     std::string text;
-    EXPECT_FALSE(relay.takeReady(text));
+    bool open = relay.takeReady(text);
     close(directory);
+    EXPECT_FALSE(open);
 }
 
 } // namespace
