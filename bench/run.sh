@@ -6,7 +6,8 @@
 # Knobs (environment): VEL_BENCH_START_RUNS (launcher start-ups per variant, default 51),
 # VEL_BENCH_RUNS (other repeated measurements per variant, default 31),
 # VEL_BENCH_OUTPUT_MIB (output relay size, default 1024), VEL_BENCH_INPUT_MIB (input relay
-# size, default 100).
+# size beside it, default 100), VEL_BENCH_RELAY_RUNS (rounds of the input bench, default 3; one
+# round at the large size), VEL_BENCH_RELAY_MIB (its two sizes, default "256 4096").
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$root/build-bench
@@ -14,6 +15,8 @@ start_runs=${VEL_BENCH_START_RUNS:-51}
 runs=${VEL_BENCH_RUNS:-31}
 output_mib=${VEL_BENCH_OUTPUT_MIB:-1024}
 input_mib=${VEL_BENCH_INPUT_MIB:-100}
+relay_runs=${VEL_BENCH_RELAY_RUNS:-3}
+read -r relay_small relay_large <<< "${VEL_BENCH_RELAY_MIB:-256 4096}"
 
 bash "$root/tools/deps.sh"
 export JAVA_HOME=${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-$(dpkg --print-architecture)}
@@ -57,4 +60,7 @@ echo "== Client"
 python3 "$root/bench/tls_resumption.py" "$build"
 echo
 python3 "$root/bench/client_bench.py" "$build" "$runs" "$output_mib" "$input_mib"
+load
+echo
+python3 "$root/bench/input_bench.py" "$build" "$relay_runs" "$relay_small" "$relay_large" 1
 load

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "ClifConfigWords.h"
+#include "ClifRegularFile.h"
 
 namespace {
 
@@ -76,6 +77,8 @@ std::string ClifCmdInvoker::addSlash(const std::string& text)
 int ClifCmdInvoker::openConfigFile(std::ifstream& file, std::string name)
 {
     std::string path = name.empty() ? s_CLIConfigDirectory + CONFIG_FILE_NAME : name;
+    if (int error = checkRegularFile(path))
+        return error;
     errno = 0;
     file.open(path.c_str(), std::ios::in);
     if (file.good())

@@ -11,7 +11,7 @@
 #include "ClifConfigWords.h"
 
 // Takes the argument vector's char* as the command line hands it over.
-ClifCmdInvoker::EnvMap ClifCmdInvoker::buildEnvmap(char* text)  // NOLINT(readability-non-const-parameter)
+const ClifCmdInvoker::EnvMap& ClifCmdInvoker::buildEnvmap(char* text)  // NOLINT(readability-non-const-parameter)
 {
     std::string entry = text ? text : "";
     std::string::size_type eq = entry.find('=');

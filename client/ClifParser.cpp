@@ -1,15 +1,10 @@
-// Command line, user name and the local side of the input and output relay.
+// Command line and user name.
 #include "ClifParser.h"
-#include "ClifStandardStreams.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
 #include <pwd.h>
-#include <sys/select.h>
 #include <unistd.h>
 
 std::string s_CLIConfigDirectory;
@@ -19,6 +14,13 @@ namespace {
 bool isOption(const char* arg, const char* longName, const char* shortName)
 {
     return std::strcmp(arg, longName) == 0 || (shortName && std::strcmp(arg, shortName) == 0);
+}
+
+// Overwrites an argument in place, so that the process table (ps, /proc/PID/cmdline) no longer
+// shows it once it has been read.
+void hideArgument(char* arg)
+{
+    std::memset(arg, '*', std::strlen(arg));
 }
 
 } // namespace
@@ -38,10 +40,12 @@ int ClifCmdInvoker::parseCommandLine(int argc, char** argv)
         char* arg = argv[i];
         bool hasNext = i + 1 < argc;
         if (isOption(arg, "--password", "--pass")) {
-            if (hasNext && isValidParam(argv[i + 1]))
+            if (hasNext && isValidParam(argv[i + 1])) {
                 m_password = argv[++i];
-            else
+                hideArgument(argv[i]);
+            } else {
                 flags |= PASSWORD_ERROR;
+            }
         } else if (isOption(arg, "--username", "--user")) {
             if (hasNext && isValidParam(argv[i + 1]))
                 m_username = argv[++i];
@@ -111,52 +115,4 @@ void ClifCmdInvoker::getUsernameOnUnix()
     struct passwd* entry = getpwuid(getuid());
     if (entry && entry->pw_name)
         m_username = entry->pw_name;
-}
-
-// Reads the lines that are ready now, one character at a time so that nothing
-// is taken ahead of the next readiness test. Never waits for input to arrive.
-std::string ClifCmdInvoker::readFromStdIn()
-{
-    std::string text;
-    for (;;) {
-        if (!m_stdinReader.hasBuffered()) {
-            fd_set readable;
-            FD_ZERO(&readable);
-            FD_SET(0, &readable);
-            struct timeval timeout;
-            timeout.tv_sec = 0;
-            timeout.tv_usec = 1;
-            int ready = select(1, &readable, nullptr, nullptr, &timeout);
-            if (ready < 0) {
-                std::perror("select: poll");
-                std::exit(1);
-            }
-            if (ready == 0 || !FD_ISSET(0, &readable))
-                return text;
-        }
-        if (!m_stdinReader.appendLine(text)) {
-            m_stdinOpen = false;
-            return text;
-        }
-    }
-}
-
-// A closed reader of either stream ends the run here, before any further status call.
-void ClifCmdInvoker::displayStatus(ClifResult result)
-{
-    writeOut(stdout, result.outData, result.outLength);
-    writeOut(stderr, result.errData, result.errLength);
-}
-
-void ClifCmdInvoker::writeOut(std::FILE* stream, const unsigned char* data, int length)
-{
-    errno = 0;
-    if (length > 0 && data)
-        std::fwrite(data, 1, static_cast<size_t>(length), stream);
-    std::fflush(stream);
-    if (std::ferror(stream)) {
-        int error = errno;
-        std::clearerr(stream);
-        ClifStandardStreams::writeFailed(error);
-    }
 }

@@ -9,7 +9,7 @@
 
 #include "CLIClientInvoke.h"
 #include "ClifConfigDirectory.h"
-#include "ClifLineReader.h"
+#include "ClifInputRelay.h"
 
 class CLIClientLogon;
 
@@ -32,12 +32,14 @@ public:
     // The whole run; the result is the process exit status.
     int invokeCluiCmd(int argc, char** argv);
 
-    // Command line and local I/O (ClifParser.cpp).
+    // Command line (ClifParser.cpp).
     int parseCommandLine(int argc, char** argv);
     std::string stripFullPath(const char* path);
     void printError(int flags);
     bool isValidParam(char* value);
     void getUsernameOnUnix();
+
+    // The relay of standard input (ClifInputRelay.cpp) and of the remote output (ClifOutputWriter.cpp).
     std::string readFromStdIn();
     void displayStatus(ClifResult result);
 
@@ -53,7 +55,9 @@ public:
     int readUrls();
 
     // Environment map (ClifEnvMap.cpp).
-    EnvMap buildEnvmap(char* text);
+    // Returns the map itself, not a copy: the caller does not use it, and a copy per --env
+    // option would make many of them quadratic.
+    const EnvMap& buildEnvmap(char* text);
     void fillEnvmap();
     void getLocalEnvMap();
     void updateEnvMapFromConfigFile(std::ifstream& file);
@@ -75,7 +79,7 @@ private:
     void printConnectionHelp();
     int pollUntilComplete(CLIClientInvoke& invoker, const std::string& token, ClifResult current);
     void pauseForPollPeriod(int pollPeriod);
-    void writeOut(std::FILE* stream, const unsigned char* data, int length);
+    void writeOut(std::FILE* stream, const char* streamName, const unsigned char* data, int length);
 
     std::string m_password;
     std::string m_username;
@@ -86,7 +90,7 @@ private:
     EnvMap m_userEnvMap;
     std::vector<std::string> m_args;
     bool m_stdinOpen = false;
-    ClifLineReader m_stdinReader{0};
+    ClifInputRelay m_stdinRelay{0};
 };
 
 #endif

@@ -19,6 +19,13 @@ const char* const CONNECTION_HELP =
 
 const char* const PANIC_LINE = "Panic: Possibly lost connection to server\n";
 
+// The parent sees only the low 8 bits of the exit status. A code that is not 0 but whose low
+// 8 bits are (256, -2^31, ...) would read as success there: it ends the run with 1 instead.
+int exitStatusOf(int returnCode)
+{
+    return returnCode != 0 && (returnCode & 0xff) == 0 ? 1 : returnCode;
+}
+
 } // namespace
 
 int ClifCmdInvoker::invokeCluiCmd(int argc, char** argv)
@@ -73,8 +80,9 @@ int ClifCmdInvoker::pollUntilComplete(CLIClientInvoke& invoker, const std::strin
 {
     for (;;) {
         if (current.complete)
-            return current.returnCode;
+            return exitStatusOf(current.returnCode);
         if (m_stdinOpen) {
+            // At most ClifInputRelay::CALL_LIMIT bytes, so the count fits an int.
             std::string input = readFromStdIn();
             current = invoker.checkStatus(token, current.sessionId, m_envMap,
                                           input.data(), static_cast<int>(input.size()),

@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -39,10 +41,13 @@ void ClifStandardStreams::openNullOnClosed(int fd)
     close(null);
 }
 
-void ClifStandardStreams::writeFailed(int error)
+void ClifStandardStreams::writeFailed(const char* streamName, int error)
 {
-    if (error != EPIPE)
-        return;
+    if (error != EPIPE) {
+        std::fprintf(stderr, "Error writing %s: %s\n", streamName, std::strerror(error));
+        std::fflush(stderr);
+        std::exit(1);
+    }
     if (s_sigpipeSaved)
         sigaction(SIGPIPE, &s_inheritedSigpipe, nullptr);
     else

@@ -11,9 +11,11 @@ public:
     // fail (and the run end with its message) instead of killing the process silently.
     static void prepare();
 
-    // A write of local output failed with this errno value. A reader that went away (EPIPE)
-    // ends the client as it ends any filter: by SIGPIPE, as the caller had set it up.
-    static void writeFailed(int error);
+    // A write of local output failed with this errno value; never returns. A reader that went
+    // away (EPIPE) ends the client as it ends any filter: by SIGPIPE, as the caller had set it
+    // up. Any other error (a full disk, an I/O error) is named on standard error, with the
+    // stream, and ends the client with status 1: output that was lost is never a success.
+    [[noreturn]] static void writeFailed(const char* streamName, int error);
 
 private:
     static void openNullOnClosed(int fd);

@@ -10,4 +10,12 @@ struct soap;
 // else the error code that the context now holds.
 int checkSoapCall(struct soap* context, const char* endpoint);
 
+// Settings for every connection a client context makes. TCP keep-alive probes an idle
+// connection after a minute and gives up after eight unanswered probes 15 s apart, and the same
+// three minutes bound data that the peer never acknowledges: a CMS that was powered off or cut
+// off mid-call fails the call within minutes, while a live one that takes an hour to answer
+// is still waited for. Requests offer no compressed reply (no Accept-Encoding); one that
+// comes compressed all the same is still read.
+void prepareSoapConnections(struct soap* context);
+
 #endif

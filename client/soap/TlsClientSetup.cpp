@@ -5,6 +5,7 @@
 #include <string>
 
 #include "ClifConfigDirectory.h"
+#include "ClifRegularFile.h"
 #include "soapH.h"
 
 namespace
@@ -17,10 +18,12 @@ const char* keptName(const std::string& name)
     return s_names.insert(name).first->c_str();
 }
 
-// The random file must exist and hold at least one byte; the runtime alone
-// would let a missing file pass.
+// The random file must be a regular file and hold at least one byte; the
+// runtime alone would let a missing file pass.
 bool yieldsAByte(const char* path)
 {
+    if (checkRegularFile(path) != 0)
+        return false;
     FILE* file = std::fopen(path, "rb");
     if (!file)
         return false;
@@ -38,6 +41,9 @@ int setupTlsClient(struct soap* context)
     const char* randomFile = keptName(s_CLIConfigDirectory + "randomfile");
     if (!yieldsAByte(randomFile))
         return soap_set_receiver_error(context, "SSL/TLS error", "Can't load randomness", SOAP_SSL_ERROR);
+    // A FIFO or a device in place of the CA file would block or never end the runtime's read.
+    if (checkRegularFile(caFile) != 0)
+        return soap_set_receiver_error(context, "SSL/TLS error", "Can't read CA file", SOAP_SSL_ERROR);
     // Trust only the CA file: with the host-name check off, the default CA
     // store would let any publicly signed certificate for any host pass.
     int rc = soap_ssl_client_context(context,

@@ -7,7 +7,10 @@ VelpiMainSoapBinding::VelpiMainSoapBinding()
     : soap(soap_new()), endpoint("https://localhost:50001/velsoap/services/VelpiMain5_0")
 {
     if (soap)
+    {
         soap_set_namespaces(soap, namespaces);
+        prepareSoapConnections(soap);
+    }
 }
 
 VelpiMainSoapBinding::~VelpiMainSoapBinding()

@@ -7,7 +7,10 @@ clifserviceSoapBinding::clifserviceSoapBinding()
     : soap(soap_new()), endpoint("http://localhost:8080/jboss-net/services/clifservice")
 {
     if (soap)
+    {
         soap_set_namespaces(soap, namespaces);
+        prepareSoapConnections(soap);
+    }
 }
 
 clifserviceSoapBinding::~clifserviceSoapBinding()

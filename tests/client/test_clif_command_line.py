@@ -2,6 +2,7 @@
 
 import os
 import subprocess
+import time
 
 import clif_fixture as cf
 
@@ -74,6 +75,20 @@ class CommandLine(cf.ClifTestCase):
         self.assertRefused(["--env", "-e", "--cms", "-c", "--user", "-u", "--pass"],
                            ERROR_HEAD + PASSWORD_LINE + USERNAME_LINE + CMS_LINE + ENV_LINE)
 
+    def test_many_env_options_are_read_at_once(self):
+        # 50 000 options; the missing configuration file ends the run right after the command line.
+        bindir = os.path.join(self.work, "no-config", "bin")
+        os.makedirs(bindir, exist_ok=True)
+        if not os.path.lexists(os.path.join(bindir, "velnode")):
+            os.symlink(cf.CLIFCLIENT, os.path.join(bindir, "velnode"))
+        args = [a for i in range(50000) for a in ("--env", "V%05d=%d" % (i, i))]
+        try:
+            result = self.run_client(args + ["--cms", "h"], argv0=os.path.join(bindir, "velnode"), timeout=20)
+        except subprocess.TimeoutExpired:
+            self.fail("50 000 --env options were not read within 20 s")
+        self.assertEqual((2, b"Could not read the URL's to logon to server and invoke commands\n"),
+                         (result.returncode, result.stdout))
+
     def test_env_value_without_equals_is_an_environment_error(self):
         self.assertRefused(["--env", "NOEQUALS", "-l"], ERROR_HEAD + ENV_LINE, user=True)
 
@@ -106,6 +121,29 @@ class Logon(cf.ClifTestCase):
         self.assertEqual((cf.LOCAL_USER, "localpw"),
                          (cf.child_text(logon, "username"), cf.child_text(logon, "password")))
         self.assertEqual(cf.LOCAL_USER, cf.child_text(self.sent()[1], "in1"))
+
+    def test_password_does_not_show_in_the_process_table(self):
+        self.command("velnode", 'sleep 1; echo ran\n')
+        self.first_request = len(self.cms.requests()) + 1
+        client = subprocess.Popen([os.path.join(self.bindir, "velnode"), "--user", "admin", "--pass", "secret"],
+                                  env=cf.BASE_ENV, cwd=self.work, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            # Once the logon has gone out, the command line has been read.
+            deadline = time.monotonic() + 20
+            while not self.sent() and time.monotonic() < deadline:
+                time.sleep(0.02)
+            with open("/proc/%d/cmdline" % client.pid, "rb") as f:
+                cmdline = f.read()
+            out, _ = client.communicate(timeout=30)
+        finally:
+            if client.poll() is None:
+                client.kill()
+                client.communicate()
+        self.assertIn(b"\0--pass\0", cmdline)
+        self.assertNotIn(b"secret", cmdline)
+        self.assertEqual((0, b"ran\n"), (client.returncode, out))
+        self.assertEqual("secret", cf.child_text(self.sent()[0], "password"))
 
     def test_failed_logon_prints_the_connection_help(self):
         result = self.run_client(["--user", "admin", "--pass", "wrong"], user=False)

@@ -2,6 +2,7 @@
 
 import ctypes
 import os
+import resource
 import shutil
 import tempfile
 
@@ -38,6 +39,32 @@ class ConfigurationFile(cf.ClifTestCase):
         result = self.run_client(["--cms", "somehost"], argv0=os.path.join(bindir, "velnode"))
         self.assertEqual((2, URL_ERROR), (result.returncode, result.stdout))
         self.assertEqual([], self.sent())
+
+    def test_file_that_is_no_regular_file_cannot_be_read(self):
+        # A FIFO would block the open, a link to /dev/zero would be read without end (an
+        # address-space limit makes that fail fast instead of filling the machine; a sanitizer
+        # build, which reserves terabytes of shadow memory, runs without it).
+        with open(cf.CLIFCLIENT, "rb") as f:
+            sanitized = b"__asan_init" in f.read()
+
+        def limit_memory():
+            resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
+        for kind in ("FIFO", "link to /dev/zero", "directory"):
+            with self.subTest(kind=kind):
+                bindir = os.path.join(self.work, "not-regular-" + kind.split()[0], "bin")
+                os.makedirs(bindir)
+                os.symlink(cf.CLIFCLIENT, os.path.join(bindir, "velnode"))
+                cfg = os.path.join(bindir, "CLIClientConfig.cfg")
+                if kind == "FIFO":
+                    os.mkfifo(cfg)
+                elif kind == "directory":
+                    os.mkdir(cfg)
+                else:
+                    os.symlink("/dev/zero", cfg)
+                limit = limit_memory if kind.startswith("link") and not sanitized else None
+                result = self.run_client([], argv0=os.path.join(bindir, "velnode"), timeout=10, preexec_fn=limit)
+                self.assertEqual((13, NO_CONFIG + URL_ERROR, b""), (result.returncode, result.stdout, result.stderr))
+                self.assertEqual([], self.sent())
 
     def test_unreadable_file(self):
         # Root reads any file, so as root the client runs as "nobody" from a copy it may execute.

@@ -64,7 +64,8 @@ class ScriptedPolling(cf.ClifTestCase):
         self.assertEqual(b"E1E3\n", result.stderr)
 
     def test_exit_status_is_the_low_byte_of_the_return_code(self):
-        for code, expected in ((258, 2), (-1, 255), (0, 0)):
+        # A failure whose low byte is 0 must not read as success: it exits with 1.
+        for code, expected in ((258, 2), (-1, 255), (0, 0), (256, 1), (-256, 1), (-2 ** 31, 1)):
             with self.subTest(code=code):
                 result, _ = self.run_scripted([invoke_reply(complete=True, returnCode=code, sessionId="s")])
                 self.assertEqual(expected, result.returncode)
@@ -83,6 +84,18 @@ class ScriptedPolling(cf.ClifTestCase):
                 self.assertEqual(0, result.returncode)
                 self.assertEqual([(data, "false"), (b"", "false")],
                                  [cf.status_input(r) for r in self.status_calls()])
+
+    def test_failed_local_write_ends_the_run_with_status_1(self):
+        for stream, name in (("stdout", b"standard output"), ("stderr", b"standard error")):
+            with self.subTest(stream=stream), open("/dev/full", "wb") as full:
+                output = {"out" if stream == "stdout" else "err": b"lost bytes"}
+                # Only the invoke is scripted: no status call may follow.
+                result, _ = self.run_scripted([invoke_reply(complete=False, sessionId="s", **output)],
+                                              **{stream: full})
+                self.assertEqual(1, result.returncode)
+                self.assertOperations(["logon", "invoke"])
+                if stream == "stdout":
+                    self.assertEqual(b"Error writing " + name + b": No space left on device\n", result.stderr)
 
     def test_status_fault_while_input_is_open(self):
         with subprocess.Popen(["sleep", "60"], stdout=subprocess.PIPE) as writer:
@@ -125,18 +138,46 @@ class LiveCommand(cf.ClifTestCase):
         self.assertEqual((0, b"HELLO\nWORLD"), (result.returncode, result.stdout))
 
     def test_pipe_that_stays_open(self):
-        self.command("velnode", 'read line; echo "got:$line"\n')
+        # Two lines in one write: the second must go up although the pipe has nothing more.
+        self.command("velnode", 'read one; read two; echo "got:$one|$two"\n')
         read_end, write_end = os.pipe()
         try:
-            os.write(write_end, b"first line\n")
+            os.write(write_end, b"first line\nsecond line\n")
             result = self.run_client([], stdin=read_end)
         finally:
             os.close(read_end)
             os.close(write_end)
-        self.assertEqual((0, b"got:first line\n"), (result.returncode, result.stdout))
+        self.assertEqual((0, b"got:first line|second line\n"), (result.returncode, result.stdout))
         inputs = [cf.status_input(r) for r in self.sent() if r.operation() == "status"]
-        self.assertEqual(b"first line\n", b"".join(data for data, _ in inputs))
+        self.assertEqual(b"first line\nsecond line\n", b"".join(data for data, _ in inputs))
         self.assertEqual({"true"}, {flag for _, flag in inputs})
+
+    def test_partial_line_goes_up_while_the_producer_pauses(self):
+        self.command("velnode", 'head -c 3; echo " seen"\n')
+        read_end, write_end = os.pipe()
+        try:
+            os.write(write_end, b"abc")
+            result = self.run_client([], stdin=read_end, timeout=20)
+        finally:
+            os.close(read_end)
+            os.close(write_end)
+        self.assertEqual((0, b"abc seen\n"), (result.returncode, result.stdout))
+
+    def test_large_input_goes_up_in_bounded_calls_in_order(self):
+        self.command("velnode", "wc -c\n")
+        data = bytes(range(256)) * (10 * 1024) + b"tail"  # 2.5 MiB and a bit
+        path = os.path.join(self.work, "large-input")
+        with open(path, "wb") as f:
+            f.write(data)
+        with open(path, "rb") as stdin:
+            result = self.run_client([], stdin=stdin)
+        self.assertEqual((0, b"%d\n" % len(data)), (result.returncode, result.stdout))
+        inputs = [cf.status_input(r) for r in self.sent() if r.operation() == "status"]
+        self.assertEqual(data, b"".join(piece for piece, _ in inputs))
+        self.assertLessEqual(max(len(piece) for piece, _ in inputs), 1 << 20)
+        # The input-open flag turns false with the call that carries the last bytes.
+        last = max(i for i, (piece, _) in enumerate(inputs) if piece)
+        self.assertEqual(["true"] * last + ["false"] * (len(inputs) - last), [flag for _, flag in inputs])
 
     def test_terminal_that_stays_open(self):
         self.command("velnode", 'read line; echo "got:$line"\n')

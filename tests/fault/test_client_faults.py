@@ -8,6 +8,7 @@ keep the remote output already shown, and print nothing else.
 usage: test_client_faults.py CLIFCLIENT [unittest options]
 """
 
+import ctypes
 import os
 import re
 import shutil
@@ -214,6 +215,68 @@ class DroppedWhileSending(ClientTestCase):
                     self.pem, [reply(logon_ok()), reply(started), hang_up_while_receiving(reset)]) as server:
                 result = self.run_client(server, extra_words=self.BIG)
                 self.assertFailedCall(result, b"started\n" + PANIC + b"{}\n", ".+")
+
+
+def tcp_options_of(pid):
+    """(SO_KEEPALIVE, TCP_KEEPIDLE, TCP_KEEPINTVL, TCP_KEEPCNT, TCP_USER_TIMEOUT) of each socket of a
+    running process, read from a copy of its descriptor (pidfd_getfd)."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    pidfd = os.pidfd_open(pid)
+    found = []
+    try:
+        for name in os.listdir("/proc/%d/fd" % pid):
+            try:
+                if not os.readlink("/proc/%d/fd/%s" % (pid, name)).startswith("socket:"):
+                    continue
+            except OSError:
+                continue
+            fd = libc.syscall(438, pidfd, int(name), 0)  # pidfd_getfd
+            if fd < 0:
+                raise OSError(ctypes.get_errno(), "pidfd_getfd")
+            with socket.socket(fileno=fd) as sock:
+                found.append((sock.getsockopt(socket.SOL_SOCKET, socket.SO_KEEPALIVE),
+                              sock.getsockopt(socket.IPPROTO_TCP, socket.TCP_KEEPIDLE),
+                              sock.getsockopt(socket.IPPROTO_TCP, socket.TCP_KEEPINTVL),
+                              sock.getsockopt(socket.IPPROTO_TCP, socket.TCP_KEEPCNT),
+                              sock.getsockopt(socket.IPPROTO_TCP, socket.TCP_USER_TIMEOUT)))
+    finally:
+        os.close(pidfd)
+    return found
+
+
+class DeadPeer(ClientTestCase):
+    """A CMS that vanishes mid-call (powered off, cut off by a firewall) ends the call within minutes:
+    every connection probes an idle peer after 60 s, 8 times 15 s apart, and gives up on data left
+    unacknowledged for as long. A live server that is slow to answer is still waited for."""
+
+    def test_every_connection_has_tcp_keep_alive(self):
+        seen = []
+        launched = threading.Event()
+        client = []
+
+        def look_then(raw):
+            def behave(conn):
+                conn.read_request()
+                launched.wait(TIMEOUT)
+                seen.append(tcp_options_of(client[0].pid))
+                conn.send(raw)
+            return behave
+
+        started = record_reply("invoke", complete=False, pollPeriod=0, sessionId="s")
+        done = record_reply("status", complete=True, returnCode=0, out=b"done\n", sessionId="s")
+        with FaultServer(self.pem, [look_then(logon_ok()), look_then(started), look_then(done)]) as server:
+            self.configure(server.url, server.url)
+            client.append(subprocess.Popen([self.program, "--user", "admin", "--pass", "secret"], env=ENV,
+                                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE))
+            launched.set()
+            try:
+                out, err = client[0].communicate(timeout=TIMEOUT)
+            finally:
+                if client[0].poll() is None:
+                    client[0].kill()
+                    client[0].communicate()
+        self.assertEqual((0, b"done\n", b""), (client[0].returncode, out, err), server.errors)
+        self.assertEqual([[(1, 60, 15, 8, 180000)]] * 3, seen)
 
 
 class LocalDescriptors(ClientTestCase):

@@ -5,6 +5,7 @@ logon on the CMS itself, and calls without a service URL.
 usage: test_soap_clients.py CLIFSOAPDRIVER VELCMS
 """
 
+import gzip
 import json
 import os
 import shutil
@@ -88,6 +89,7 @@ class RequestShapes(CmsTestCase):
         self.assertEqual(request.raw_soap_action, '""')
         self.assertEqual(request.request_line, "POST /velsoap/services/VelpiMain5_0 HTTP/1.1")
         self.assertEqual(request.headers["connection"], "close")  # one connection per call
+        self.assertNotIn("accept-encoding", request.headers)  # no compressed reply is asked for
         text = request.body.decode("latin-1")
         declarations = " ".join('xmlns:%s="%s"' % (p, u) for p, u in NS.items())
         self.assertIn("<SOAP-ENV:Envelope %s>" % declarations, text)
@@ -196,6 +198,16 @@ class ReplyReading(CmsTestCase):
         results, _ = self.invoke_with(reply)
         self.assertEqual((results[0]["sessionId"], results[0]["complete"], results[0]["returnCode"],
                           results[0]["out"]), ("s-2", True, 3, b"hi".hex()))
+
+    def test_compressed_reply_is_read_all_the_same(self):
+        body = gzip.compress(invoke_reply('<invokeReturn xsi:type="ns1:clifstatus">%s</invokeReturn>' % status_xml(
+            complete=True, out=b"packed", returnCode=4, sessionId="s-z")).encode())
+        self.cms.script_raw(1, b"HTTP/1.1 200 OK\r\nContent-Type: text/xml; charset=utf-8\r\nContent-Encoding: gzip"
+                               b"\r\nContent-Length: %d\r\nConnection: close\r\n\r\n" % len(body) + body)
+        records = self.records("calls", self.cms.invoke_url, "tok", "admin", "--status", "0", "--", "velnode")
+        self.assertEqual((records[0]["sessionId"], records[0]["returnCode"], records[0]["out"]),
+                         ("s-z", 4, b"packed".hex()))
+        self.assertNotIn("accept-encoding", self.cms.requests()[0].headers)
 
     def test_children_in_another_order_and_unknown_ones(self):
         reply = invoke_reply('<invokeReturn xsi:type="ns1:clifstatus"><note xsi:type="xsd:string">x</note>%s'
@@ -368,13 +380,23 @@ class TlsTrust(CmsTestCase):
 
     def test_missing_or_empty_tls_files_keep_the_default_endpoint(self):
         cms = self.start_cms()
-        for name, kwargs in (("no server_cert.pem", dict(ca_cert=False)),
-                             ("no randomfile", dict(random_bytes=None)),
-                             ("empty randomfile", dict(random_bytes=0))):
+        # A FIFO, or a link to /dev/zero, in place of a file counts as a file that cannot be read:
+        # no hang in the open, no read without end.
+        not_regular = [("%s as a %s" % (file, kind), dict(), file, kind)
+                       for file in ("server_cert.pem", "randomfile") for kind in ("FIFO", "link to /dev/zero")]
+        for name, kwargs, replaced, kind in [("no server_cert.pem", dict(ca_cert=False), None, None),
+                                             ("no randomfile", dict(random_bytes=None), None, None),
+                                             ("empty randomfile", dict(random_bytes=0), None, None)] + not_regular:
             with self.subTest(name):
-                config = os.path.join(self.dir, name.replace(" ", "-"))
+                config = os.path.join(self.dir, name.replace(" ", "-").replace("/", "-"))
                 self.config = write_client_config(config, cms.logon_url, cms.invoke_url, **kwargs)
-                result = self.driver("logon", cms.logon_url, "admin", "secret")
+                if replaced:
+                    os.remove(os.path.join(config, replaced))
+                    if kind == "FIFO":
+                        os.mkfifo(os.path.join(config, replaced))
+                    else:
+                        os.symlink("/dev/zero", os.path.join(config, replaced))
+                result = self.driver("logon", cms.logon_url, "admin", "secret", timeout=20)
                 records, lines = parse_output(result.stdout)
                 self.assertEqual(lines, [" There was an error in CLIClientLogon constructor"])
                 self.assertEqual(records[0]["token"], "")

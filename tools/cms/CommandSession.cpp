@@ -1,6 +1,7 @@
 #include "CommandSession.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -22,6 +23,16 @@ void closeFd(int& fd)
 void setNonBlocking(int fd)
 {
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
+// Longest wait, within one status call, for the command to take the input of that call.
+const int INPUT_WAIT_MS = 1000;
+
+long long nowMs()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
 }
 }
 
@@ -96,7 +107,7 @@ std::unique_ptr<CommandSession> CommandSession::start(const std::string& path,
 }
 
 CommandSession::CommandSession(pid_t pid, int in, int out, int err)
-    : m_pid(pid), m_in(in), m_out(out), m_err(err), m_inputClosing(false), m_reaped(false),
+    : m_pid(pid), m_in(in), m_out(out), m_err(err), m_inputSent(0), m_inputClosing(false), m_reaped(false),
       m_exitStatus(0)
 {
 }
@@ -126,20 +137,28 @@ void CommandSession::feedInput(const unsigned char* data, size_t length, bool in
     if (m_in < 0)
         return;
     if (data && length > 0)
+    {
+        m_pendingInput.erase(0, m_inputSent);
+        m_inputSent = 0;
         m_pendingInput.append(reinterpret_cast<const char*>(data), length);
+    }
     if (!inputOpen)
         m_inputClosing = true;
-    flushInput();
+    flushInput(INPUT_WAIT_MS);
 }
 
-void CommandSession::flushInput()
+// Writes pending input while the pipe takes it. With a wait, a full pipe is waited on for
+// that long at most, or until the command has output to collect: a command that reads its
+// input keeps up with a client that sends it fast, and what the server holds stays bounded.
+void CommandSession::flushInput(int waitMs)
 {
-    while (m_in >= 0 && !m_pendingInput.empty())
+    long long deadline = nowMs() + waitMs;
+    while (m_in >= 0 && m_inputSent < m_pendingInput.size())
     {
-        ssize_t n = write(m_in, m_pendingInput.data(), m_pendingInput.size());
+        ssize_t n = write(m_in, m_pendingInput.data() + m_inputSent, m_pendingInput.size() - m_inputSent);
         if (n > 0)
         {
-            m_pendingInput.erase(0, size_t(n));
+            m_inputSent += size_t(n);
         }
         else if (n < 0 && errno == EINTR)
         {
@@ -147,16 +166,22 @@ void CommandSession::flushInput()
         }
         else if (n < 0 && errno == EAGAIN)
         {
-            return;  // the pipe is full; the rest goes with a later call
+            long long left = deadline - nowMs();
+            if (left <= 0)
+                return;  // the rest goes with a later call
+            struct pollfd watched[3] = {{m_in, POLLOUT, 0}, {m_out, POLLIN, 0}, {m_err, POLLIN, 0}};
+            if (poll(watched, 3, int(left)) > 0 && (watched[1].revents || watched[2].revents))
+                return;
         }
         else
         {
             // The command no longer reads its input.
-            m_pendingInput.clear();
             closeFd(m_in);
         }
     }
-    if (m_inputClosing && m_pendingInput.empty())
+    m_pendingInput.clear();
+    m_inputSent = 0;
+    if (m_inputClosing)
         closeFd(m_in);
 }
 
@@ -184,7 +209,7 @@ bool CommandSession::drain(int& fd, std::string& into, size_t maxChunk, bool& mo
 SessionProgress CommandSession::collect(size_t maxChunk)
 {
     SessionProgress progress;
-    flushInput();
+    flushInput(0);
     progress.outOpen = drain(m_out, progress.out, maxChunk, progress.morePending);
     progress.errOpen = drain(m_err, progress.err, maxChunk, progress.morePending);
     if (!m_reaped && !progress.outOpen && !progress.errOpen)

@@ -34,15 +34,16 @@ public:
     CommandSession(const CommandSession&) = delete;
     CommandSession& operator=(const CommandSession&) = delete;
 
-    // Queues bytes for the command's standard input and writes what the pipe
-    // takes; closes the input once it is drained and inputOpen is false.
+    // Queues bytes for the command's standard input and writes them as the
+    // command takes them, waiting a little for a full pipe; closes the input
+    // once it is drained and inputOpen is false.
     void feedInput(const unsigned char* data, size_t length, bool inputOpen);
     // Takes what the command wrote so far, at most maxChunk bytes per stream.
     SessionProgress collect(size_t maxChunk);
 
 private:
     CommandSession(pid_t pid, int in, int out, int err);
-    void flushInput();
+    void flushInput(int waitMs);
     bool drain(int& fd, std::string& into, size_t maxChunk, bool& more);
 
     pid_t m_pid;
@@ -50,6 +51,7 @@ private:
     int m_out;
     int m_err;
     std::string m_pendingInput;
+    size_t m_inputSent;  // bytes of m_pendingInput already written
     bool m_inputClosing;
     bool m_reaped;
     int m_exitStatus;
