@@ -8,7 +8,7 @@
 set -euo pipefail
 pkgs=(cmake g++ make pkg-config python3 openssl libssl-dev gsoap libgsoap-dev
       zlib1g-dev openjdk-17-jdk-headless googletest libgtest-dev libgmock-dev locales dpkg-dev file man-db
-      libaxis-java)
+      libaxis-java libcap2-bin)
 for suite in "$@"; do
   case $suite in
     fuzz) pkgs+=(clang-14 libclang-rt-14-dev) ;;
