@@ -7,8 +7,6 @@
 #include <pwd.h>
 #include <unistd.h>
 
-std::string s_CLIConfigDirectory;
-
 namespace {
 
 bool isOption(const char* arg, const char* longName, const char* shortName)

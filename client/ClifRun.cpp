@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include "CLIClientInvoke.h"
 #include "CLIClientLogon.h"
 
 namespace {

@@ -27,8 +27,6 @@
 #include "CLIClientLogon.h"
 #include "ClifConfigDirectory.h"
 
-std::string s_CLIConfigDirectory;
-
 namespace
 {
 std::string jsonString(const std::string& text)
