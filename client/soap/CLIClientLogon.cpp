@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "ClifMessages.h"
 #include "ClifRequestBytes.h"
 #include "TlsClientSetup.h"
 
@@ -42,7 +43,7 @@ CLIClientLogon::CLIClientLogon(std::string logonUrl)
     }
     else
     {
-        std::cout << " There was an error in CLIClientLogon constructor" << std::endl;
+        std::cout << ClifMessages::LOGON_SETUP_FAILED << std::flush;
         recordFault();
     }
 }
@@ -71,7 +72,7 @@ std::string CLIClientLogon::getLogonToken(std::string user)
     const std::string& configPath = pathResponse.getCMSConfigPathReturn;
     if (configPath.empty())
     {
-        std::cout << "Empty Install path retuned\n";
+        std::cout << ClifMessages::EMPTY_INSTALL_PATH;
         return "";
     }
 
