@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "ClifConfigWords.h"
+#include "ClifMessages.h"
 #include "ClifRegularFile.h"
 
 namespace {
@@ -92,7 +93,7 @@ void ClifCmdInvoker::fillCms()
 {
     std::ifstream file;
     if (openConfigFile(file, "") != 0) {
-        std::cout << "Unable to open config file; using local machine instead...\n" << std::flush;
+        std::cout << ClifMessages::NO_CONFIG_FOR_CMS << std::flush;
         getLocalCmsOnUnix();
         return;
     }
@@ -143,7 +144,7 @@ int ClifCmdInvoker::readUrls()
     std::ifstream file;
     int error = openConfigFile(file, "");
     if (error != 0) {
-        std::cout << "Could not read the URL's to logon to server and invoke commands\n" << std::flush;
+        std::cout << ClifMessages::NO_CONFIG_FOR_URLS << std::flush;
         return error;
     }
     std::string word;

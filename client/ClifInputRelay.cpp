@@ -1,5 +1,6 @@
 // The standard-input side of the relay: what is ready goes up with the next status call.
 #include "ClifInputRelay.h"
+#include "ClifMessages.h"
 #include "ClifParser.h"
 
 #include <algorithm>
@@ -65,7 +66,7 @@ bool ClifInputRelay::isReady() const
     timeout.tv_usec = 1;
     int ready = select(m_fd + 1, &readable, nullptr, nullptr, &timeout);
     if (ready < 0) {
-        std::perror("select: poll");
+        std::perror(ClifMessages::SELECT_FAILED);
         std::exit(1);
     }
     return ready > 0 && FD_ISSET(m_fd, &readable);

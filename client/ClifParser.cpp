@@ -1,13 +1,12 @@
 // Command line and user name.
 #include "ClifParser.h"
+#include "ClifMessages.h"
 
 #include <cstring>
 #include <iostream>
 
 #include <pwd.h>
 #include <unistd.h>
-
-std::string s_CLIConfigDirectory;
 
 namespace {
 
@@ -86,25 +85,26 @@ std::string ClifCmdInvoker::stripFullPath(const char* path)
 
 void ClifCmdInvoker::printError(int flags)
 {
-    std::cout << "Parse error. The following options caused trouble: \n";
+    std::cout << ClifMessages::PARSE_ERROR;
     if (flags & PASSWORD_ERROR)
-        std::cout << "The password argument was incorrectly specified.\n";
+        std::cout << ClifMessages::PASSWORD_ARGUMENT;
     if (flags & USERNAME_ERROR)
-        std::cout << "The username argument was incorrectly specified.\n";
+        std::cout << ClifMessages::USERNAME_ARGUMENT;
     if (flags & CMS_ERROR)
-        std::cout << "The cms argument was incorrectly specified.\n";
+        std::cout << ClifMessages::CMS_ARGUMENT;
     if (flags & ENV_ERROR)
-        std::cout << "The environment argument(s) was incorrectly specified.\n";
+        std::cout << ClifMessages::ENV_ARGUMENT;
     std::cout << std::flush;
 }
 
 // Takes the argument vector's char* as the command line hands it over.
+// cppcheck-suppress constParameter
 bool ClifCmdInvoker::isValidParam(char* value)  // NOLINT(readability-non-const-parameter)
 {
     if (value == nullptr)
         return false;
     if (value[0] == '\0') {
-        std::cout << "Error: no arg specified, but expected\n" << std::flush;
+        std::cout << ClifMessages::EMPTY_ARGUMENT << std::flush;
         return false;
     }
     return value[0] != '-';
@@ -112,7 +112,8 @@ bool ClifCmdInvoker::isValidParam(char* value)  // NOLINT(readability-non-const-
 
 void ClifCmdInvoker::getUsernameOnUnix()
 {
-    struct passwd* entry = getpwuid(getuid());
+    // The client is single-threaded: the reentrant form would gain nothing.
+    struct passwd* entry = getpwuid(getuid());  // cppcheck-suppress getpwuidCalled
     if (entry && entry->pw_name)
         m_username = entry->pw_name;
 }

@@ -7,10 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "CLIClientInvoke.h"
 #include "ClifConfigDirectory.h"
 #include "ClifInputRelay.h"
+#include "ClifResult.h"
 
+class CLIClientInvoke;
 class CLIClientLogon;
 
 // One run of the remote command client: reads the command line, the client
@@ -64,15 +65,12 @@ public:
     void getDTFLANGSettings();
 
     // Read-only views of the run's state.
-    const std::string& password() const { return m_password; }
-    const std::string& username() const { return m_username; }
     const std::string& cms() const { return m_cms; }
     const std::string& logonUrl() const { return m_logonUrl; }
     const std::string& invokeUrl() const { return m_invokeUrl; }
     const EnvMap& envMap() const { return m_envMap; }
     const EnvMap& userEnvMap() const { return m_userEnvMap; }
     const std::vector<std::string>& args() const { return m_args; }
-    bool stdinOpen() const { return m_stdinOpen; }
 
 private:
     std::string logOn(CLIClientLogon& logon);

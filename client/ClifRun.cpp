@@ -5,19 +5,11 @@
 
 #include <unistd.h>
 
+#include "CLIClientInvoke.h"
 #include "CLIClientLogon.h"
+#include "ClifMessages.h"
 
 namespace {
-
-const char* const CONNECTION_HELP =
-    "There was a problem connecting to the Orva Fleetwise server. Make sure that:\n"
-    "1. Your username has been added to Orva Fleetwise.\n"
-    "2. Your username and password, if specified, are correctly spelled.\n"
-    "3. Orva Fleetwise is running.\n"
-    "4. You used '--' for any long options and double quotes if your username includes a domain.\n"
-    "Example: <commandname> --user \"mydomain\\myusername\" --pass yourpasswd\n";
-
-const char* const PANIC_LINE = "Panic: Possibly lost connection to server\n";
 
 // The parent sees only the low 8 bits of the exit status. A code that is not 0 but whose low
 // 8 bits are (256, -2^31, ...) would read as success there: it ends the run with 1 instead.
@@ -53,7 +45,7 @@ int ClifCmdInvoker::invokeCluiCmd(int argc, char** argv)
 
     ClifResult current = invoker.invoke(token, m_username, m_envMap, m_args);
     if (SoapError* error = invoker.getSoapError()) {
-        std::cout << "There was a problem invoking the command, " << error->faultString << "\n" << std::flush;
+        std::cout << ClifMessages::INVOKE_FAILED << error->faultString << "\n" << std::flush;
         return -1;
     }
     displayStatus(current);
@@ -73,7 +65,7 @@ std::string ClifCmdInvoker::logOn(CLIClientLogon& logon)
 
 void ClifCmdInvoker::printConnectionHelp()
 {
-    std::cout << CONNECTION_HELP << std::flush;
+    std::cout << ClifMessages::CONNECTION_HELP << std::flush;
 }
 
 int ClifCmdInvoker::pollUntilComplete(CLIClientInvoke& invoker, const std::string& token, ClifResult current)
@@ -88,14 +80,14 @@ int ClifCmdInvoker::pollUntilComplete(CLIClientInvoke& invoker, const std::strin
                                           input.data(), static_cast<int>(input.size()),
                                           m_stdinOpen);
             if (SoapError* error = invoker.getSoapError()) {
-                std::cout << PANIC_LINE << error->faultString << "\n" << std::flush;
+                std::cout << ClifMessages::PANIC_LINE << error->faultString << "\n" << std::flush;
                 return -1;
             }
         } else {
             current = invoker.checkStatus(token, current.sessionId, m_envMap,
                                           static_cast<const char*>(nullptr), 0, false);
             if (invoker.getSoapError()) {
-                std::cout << PANIC_LINE << std::flush;
+                std::cout << ClifMessages::PANIC_LINE << std::flush;
                 return -1;
             }
         }

@@ -9,6 +9,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "ClifMessages.h"
+
 namespace
 {
 // What the caller set up for SIGPIPE, restored when local output meets a closed pipe.
@@ -44,7 +46,7 @@ void ClifStandardStreams::openNullOnClosed(int fd)
 void ClifStandardStreams::writeFailed(const char* streamName, int error)
 {
     if (error != EPIPE) {
-        std::fprintf(stderr, "Error writing %s: %s\n", streamName, std::strerror(error));
+        std::fprintf(stderr, ClifMessages::WRITE_FAILED, streamName, std::strerror(error));
         std::fflush(stderr);
         std::exit(1);
     }

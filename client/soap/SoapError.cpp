@@ -10,10 +10,10 @@ std::string textOf(const char** field)
 }
 }
 
-SoapError* SoapError::fromContext(struct soap* context)
+SoapError SoapError::fromContext(struct soap* context)
 {
     if (!context)
-        return new SoapError("", "", "");
+        return SoapError("", "", "");
     // Fills in code and string from the error number where the runtime set
     // only that (transport and HTTP errors).
     if (context->error)
@@ -24,5 +24,5 @@ SoapError* SoapError::fromContext(struct soap* context)
     // string keeps the TLS library's reason.
     if (context->error == SOAP_SSL_ERROR && detail == "SSL/TLS handshake failed")
         detail = "SSL connect failed in tcp_connect()";
-    return new SoapError(textOf(soap_faultcode(context)), textOf(soap_faultstring(context)), detail);
+    return SoapError(textOf(soap_faultcode(context)), textOf(soap_faultstring(context)), detail);
 }

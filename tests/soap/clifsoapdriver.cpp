@@ -6,13 +6,12 @@
 //   clifsoapdriver CONFIGDIR calls URL TOKEN USER [--env K=V]... [--status N]
 //                  [--input-hex HEX] [--closed] -- COMMAND [ARG]...
 //   clifsoapdriver CONFIGDIR run LOGONURL INVOKEURL USER PASSWORD [--env K=V]...
-//                  [--maxrss] -- COMMAND [ARG]...
+//                  -- COMMAND [ARG]...
 //
 // logon, rootlogon and calls print one JSON object per call on standard
 // output. run relays standard input and output like clifclient and exits with
 // the command's return code (255 after a failed call).
 #include <poll.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -26,8 +25,6 @@
 #include "CLIClientInvoke.h"
 #include "CLIClientLogon.h"
 #include "ClifConfigDirectory.h"
-
-std::string s_CLIConfigDirectory;
 
 namespace
 {
@@ -136,7 +133,6 @@ struct CallOptions
     bool haveInput = false;
     std::vector<unsigned char> input;
     bool stdinOpen = true;
-    bool maxrss = false;
 };
 
 bool parseCallOptions(int argc, char** argv, int first, CallOptions& options)
@@ -151,8 +147,6 @@ bool parseCallOptions(int argc, char** argv, int first, CallOptions& options)
         }
         if (option == "--closed")
             options.stdinOpen = false;
-        else if (option == "--maxrss")
-            options.maxrss = true;
         else if (i + 1 < argc && option == "--env")
         {
             std::string entry = argv[++i];
@@ -254,12 +248,6 @@ int runCommand(const std::string& logonUrl, const std::string& invokeUrl, const 
         writeAll(2, result.errData, result.errLength);
         if (!result.complete && result.pollPeriod > 0)
             usleep(useconds_t(result.pollPeriod) * 1000);
-    }
-    if (options.maxrss)
-    {
-        rusage usage;
-        getrusage(RUSAGE_SELF, &usage);
-        std::cerr << "maxrss=" << usage.ru_maxrss << std::endl;
     }
     return result.returnCode;
 }

@@ -1,7 +1,8 @@
-"""A command that writes a large output stream runs through the invocation
-client in bounded memory: the client keeps only the last two replies' bytes.
+"""A command that writes a large output stream runs through clifclient in
+bounded memory: the client keeps only the last two replies' bytes. The peak
+resident size is the client's own, as wait4 reports it for the child.
 
-usage: test_large_output.py CLIFSOAPDRIVER VELCMS
+usage: test_large_output.py CLIFCLIENT VELCMS
 """
 
 import hashlib
@@ -14,9 +15,9 @@ import threading
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from vel_testsupport import StandInCms, make_command, make_pki, write_client_config
+from vel_testsupport import StandInCms, link_command, make_command, make_pki, write_client_config
 
-DRIVER = None
+CLIFCLIENT = None
 VELCMS = None
 
 LINE = b"0123456789abcdefghijklmnopqrstu\n"  # 32 bytes
@@ -34,10 +35,12 @@ class LargeOutput(unittest.TestCase):
         cms = StandInCms(VELCMS, self.dir, tls_pem=make_pki().server_pem, poll_ms=10, max_chunk=CHUNK)
         make_command(cms.commands_dir, "flood", "yes %s | head -c %d\n" % (LINE.decode().strip(), TOTAL))
         with cms:
-            config = write_client_config(os.path.join(self.dir, "cfg"), cms.logon_url, cms.invoke_url)
-            process = subprocess.Popen([DRIVER, config, "run", cms.logon_url, cms.invoke_url, "admin", "secret",
-                                        "--maxrss", "--", "flood"], stdin=subprocess.DEVNULL,
-                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            # The client under the command's name, its configuration beside it (bin/../bin/).
+            bindir = os.path.join(self.dir, "bin")
+            program = link_command(bindir, "flood", CLIFCLIENT)
+            write_client_config(bindir, cms.logon_url, cms.invoke_url)
+            process = subprocess.Popen([program, "--user", "admin", "--pass", "secret"],
+                                       stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
             watchdog = threading.Timer(240, process.kill)
             watchdog.start()
             try:
@@ -49,7 +52,8 @@ class LargeOutput(unittest.TestCase):
                     digest.update(block)
                     received += len(block)
                 err = process.stderr.read().decode()
-                process.wait(timeout=30)
+                _, status, usage = os.wait4(process.pid, 0)
+                process.returncode = os.waitstatus_to_exitcode(status)
             finally:
                 watchdog.cancel()
                 process.stdout.close()
@@ -62,10 +66,9 @@ class LargeOutput(unittest.TestCase):
         self.assertEqual(process.returncode, 0, err)
         self.assertEqual(received, TOTAL)
         self.assertEqual(digest.hexdigest(), expected.hexdigest())
-        maxrss = int(err.split("maxrss=")[1].split()[0])
-        self.assertLess(maxrss, RSS_LIMIT_KB, "peak resident size %d KiB" % maxrss)
+        self.assertLess(usage.ru_maxrss, RSS_LIMIT_KB, "peak resident size %d KiB" % usage.ru_maxrss)
 
 
 if __name__ == "__main__":
-    DRIVER, VELCMS = sys.argv[1], sys.argv[2]
+    CLIFCLIENT, VELCMS = sys.argv[1], sys.argv[2]
     unittest.main(argv=sys.argv[:1], verbosity=2)

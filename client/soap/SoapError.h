@@ -19,7 +19,7 @@ struct SoapError
     }
 
     // Copies the fault that the runtime context holds after a failed call.
-    static SoapError* fromContext(struct soap* context);
+    static SoapError fromContext(struct soap* context);
 };
 
 #endif

@@ -1,29 +1,14 @@
 #ifndef CLI_CLIENT_INVOKE_H
 #define CLI_CLIENT_INVOKE_H
 
-#include <cstddef>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "ClifResult.h"
 #include "SoapError.h"
 #include "clifserviceSoapBinding.h"
-
-// The outcome of one invoke or status call. The byte pointers are not owned:
-// they stay valid until the next call of the same client has returned.
-struct ClifResult
-{
-    std::string sessionId;
-    bool complete = false;
-    int pollPeriod = 0;
-    int returnCode = 0;
-    unsigned char* errData = nullptr;
-    int errLength = 0;
-    bool errOpen = false;
-    unsigned char* outData = nullptr;
-    int outLength = 0;
-    bool outOpen = false;
-};
 
 // Starts a command on the CMS through the clif service and follows it with
 // status calls that relay input and collect output.
@@ -31,7 +16,6 @@ class CLIClientInvoke
 {
 public:
     explicit CLIClientInvoke(std::string invokeUrl);
-    ~CLIClientInvoke();
 
     CLIClientInvoke(const CLIClientInvoke&) = delete;
     CLIClientInvoke& operator=(const CLIClientInvoke&) = delete;
@@ -46,10 +30,6 @@ public:
     ClifResult checkStatus(std::string token, std::string sessionId,
                            std::map<std::string, std::string> env,
                            const char* in, int len, bool stdinOpen);
-    // No input at all (a literal null pointer would fit both forms above).
-    ClifResult checkStatus(std::string token, std::string sessionId,
-                           std::map<std::string, std::string> env,
-                           std::nullptr_t in, int len, bool stdinOpen);
 
     // The fault of the last failed call, null when it succeeded.
     SoapError* getSoapError();
@@ -59,7 +39,7 @@ private:
     void clearSoapError();
 
     clifserviceSoapBinding proxy;
-    SoapError* soapError;
+    std::optional<SoapError> soapError;
     std::string m_endpoint;  // private copy the proxy's endpoint points to
     // Reply bytes are copied out of the runtime context into one of two
     // buffers used in turn, so that a result's bytes outlive the next call

@@ -1,5 +1,6 @@
 #include "CLIClientInvoke.h"
 
+#include "ClifRequestBytes.h"
 #include "TlsClientSetup.h"
 
 namespace
@@ -38,14 +39,13 @@ private:
     ns3__Map m_map;
 };
 
-// Stands in for a missing pointer so that empty arrays and byte strings are
-// sent as empty elements, never as nil ones.
+// Stands in for a missing pointer so that an empty command line is sent as an
+// empty array, never as a nil one.
 std::string s_noArgument;
-unsigned char s_noInput[1];
 }
 
 CLIClientInvoke::CLIClientInvoke(std::string invokeUrl)
-    : soapError(nullptr), m_replySlot(0)
+    : m_replySlot(0)
 {
     if (setupTlsClient(proxy.soap) == SOAP_OK)
     {
@@ -56,11 +56,6 @@ CLIClientInvoke::CLIClientInvoke(std::string invokeUrl)
     {
         soapError = SoapError::fromContext(proxy.soap);
     }
-}
-
-CLIClientInvoke::~CLIClientInvoke()
-{
-    delete soapError;
 }
 
 ClifResult CLIClientInvoke::invoke(std::string token, std::string user,
@@ -84,9 +79,7 @@ ClifResult CLIClientInvoke::checkStatus(std::string token, std::string sessionId
                                         const unsigned char* in, int len, bool stdinOpen)
 {
     EnvMapParameter envMap(env);
-    xsd__base64Binary input;
-    input.__ptr = in ? const_cast<unsigned char*>(in) : s_noInput;
-    input.__size = in ? len : 0;
+    xsd__base64Binary input = requestBytes(in, len);
 
     clearSoapError();
     ns5__statusResponse response;
@@ -103,16 +96,9 @@ ClifResult CLIClientInvoke::checkStatus(std::string token, std::string sessionId
                        stdinOpen);
 }
 
-ClifResult CLIClientInvoke::checkStatus(std::string token, std::string sessionId,
-                                        std::map<std::string, std::string> env, std::nullptr_t,
-                                        int, bool stdinOpen)
-{
-    return checkStatus(token, sessionId, env, static_cast<const unsigned char*>(nullptr), 0, stdinOpen);
-}
-
 SoapError* CLIClientInvoke::getSoapError()
 {
-    return soapError;
+    return soapError ? &*soapError : nullptr;
 }
 
 // Turns the reply into a result and releases everything the runtime
@@ -155,6 +141,5 @@ ClifResult CLIClientInvoke::finishCall(int rc, const ns1__clifstatus* status)
 
 void CLIClientInvoke::clearSoapError()
 {
-    delete soapError;
-    soapError = nullptr;
+    soapError.reset();
 }

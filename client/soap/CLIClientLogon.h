@@ -1,7 +1,7 @@
 #ifndef CLI_CLIENT_LOGON_H
 #define CLI_CLIENT_LOGON_H
 
-#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,7 +15,6 @@ class CLIClientLogon
 {
 public:
     explicit CLIClientLogon(std::string logonUrl);
-    ~CLIClientLogon();
 
     CLIClientLogon(const CLIClientLogon&) = delete;
     CLIClientLogon& operator=(const CLIClientLogon&) = delete;
@@ -33,7 +32,7 @@ private:
     void clearSoapError();
 
     VelpiMainSoapBinding proxy;
-    SoapError* soapError;
+    std::optional<SoapError> soapError;
     std::string m_endpoint;                 // private copy the proxy's endpoint points to
     std::vector<unsigned char> m_keyBytes;  // key file bytes of the root logon
 };

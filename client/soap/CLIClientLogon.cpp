@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "ClifMessages.h"
+#include "ClifRequestBytes.h"
 #include "TlsClientSetup.h"
 
 namespace
@@ -33,7 +35,6 @@ std::FILE* openRegularFile(const std::string& path)
 }
 
 CLIClientLogon::CLIClientLogon(std::string logonUrl)
-    : soapError(nullptr)
 {
     if (setupTlsClient(proxy.soap) == SOAP_OK)
     {
@@ -42,14 +43,9 @@ CLIClientLogon::CLIClientLogon(std::string logonUrl)
     }
     else
     {
-        std::cout << " There was an error in CLIClientLogon constructor" << std::endl;
+        std::cout << ClifMessages::LOGON_SETUP_FAILED << std::flush;
         recordFault();
     }
-}
-
-CLIClientLogon::~CLIClientLogon()
-{
-    delete soapError;
 }
 
 std::string CLIClientLogon::getLogonToken(std::string user, std::string password)
@@ -76,7 +72,7 @@ std::string CLIClientLogon::getLogonToken(std::string user)
     const std::string& configPath = pathResponse.getCMSConfigPathReturn;
     if (configPath.empty())
     {
-        std::cout << "Empty Install path retuned\n";
+        std::cout << ClifMessages::EMPTY_INSTALL_PATH;
         return "";
     }
 
@@ -90,12 +86,8 @@ std::string CLIClientLogon::getLogonToken(std::string user)
     std::fclose(keyFile);
     m_keyBytes.resize(got);
 
-    // A non-null pointer even for an empty file: the key is then sent as an
-    // empty element, not as a nil one.
-    static unsigned char s_noBytes[1];
-    xsd__base64Binary keyBytes;
-    keyBytes.__ptr = m_keyBytes.empty() ? s_noBytes : m_keyBytes.data();
-    keyBytes.__size = int(m_keyBytes.size());
+    // An empty file is sent as an empty element, not as a nil one.
+    xsd__base64Binary keyBytes = requestBytes(m_keyBytes.data(), int(m_keyBytes.size()));
 
     clearSoapError();
     ns0__logonAsRootResponse rootResponse;
@@ -109,17 +101,15 @@ std::string CLIClientLogon::getLogonToken(std::string user)
 
 SoapError* CLIClientLogon::getSoapError()
 {
-    return soapError;
+    return soapError ? &*soapError : nullptr;
 }
 
 void CLIClientLogon::recordFault()
 {
-    delete soapError;
     soapError = SoapError::fromContext(proxy.soap);
 }
 
 void CLIClientLogon::clearSoapError()
 {
-    delete soapError;
-    soapError = nullptr;
+    soapError.reset();
 }

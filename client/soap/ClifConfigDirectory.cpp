@@ -1,0 +1,3 @@
+#include "ClifConfigDirectory.h"
+
+std::string s_CLIConfigDirectory;
