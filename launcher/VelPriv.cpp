@@ -219,28 +219,16 @@ void VelCMD::readKeys()
     DBG_ENTER("VelCMD::readKeys");
     DBG_MSG("Look for authenticate class.");
     jclass authClass = myEnv->FindClass(AUTHENTICATE_CLASS);
-    if (authClass == nullptr) {
-        std::string msg = "ERROR:   " + myName + " cannot find the VelAuthenticate class.";
-        errorExit(1, msg.c_str());
-    }
+    checkCall(authClass == nullptr, "ERROR:   " + myName + " cannot find the VelAuthenticate class.");
     DBG_MSG("Get ketKey method.");
     jmethodID setKeys = myEnv->GetStaticMethodID(authClass, "setKeys", "()V");
-    if (setKeys == nullptr) {
-        std::string msg =
-            "ERROR:    " + myName + " cannot find the method VelAuthenticate.setKeys().";
-        errorExit(1, msg.c_str());
-    }
+    checkCall(setKeys == nullptr,
+              "ERROR:    " + myName + " cannot find the method VelAuthenticate.setKeys().");
     DBG_MSG("Call authenticate.setKeys().");
+    // The keys are not set after an exception: the command must not run.
     myEnv->CallStaticVoidMethod(authClass, setKeys);
-    if (myEnv->ExceptionCheck()) {
-        // No JNI call may follow while the exception is pending, and the keys are not set:
-        // the command must not run.
-        myEnv->ExceptionDescribe();
-        myEnv->ExceptionClear();
-        std::string msg =
-            "ERROR:   " + myName + " received an exception from VelAuthenticate.setKeys().";
-        errorExit(1, msg.c_str());
-    }
+    checkCall(false, "ERROR:   " + myName + " received an exception from VelAuthenticate.setKeys().",
+              true);
     myEnv->DeleteLocalRef(authClass);
     resetUID();
     DBG_LEAVE("VelCMD::readKeys");
