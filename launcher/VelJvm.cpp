@@ -2,6 +2,7 @@
 #include "VelCMD.h"
 
 #include "TrustedEnv.h"
+#include "VelMessages.h"
 #include "VelPriv.h"
 #include "debug.h"
 
@@ -13,12 +14,12 @@ void VelCMD::addJVMOption(const std::string& option)
 {
     DBG_ENTER("\"addJVMOption\"");
     if (myOptionCount >= MAX_JVM_OPTIONS)
-        errorExit(1, "VelDaemon::addJVMOption: Insufficient space for option");
+        errorExit(1, VelMessages::NO_OPTION_SPACE);
     DBG_STR(option.c_str());
     // The copy lives as long as the process: the virtual machine keeps pointers to it.
     char* copy = strdup(option.c_str());
     if (copy == nullptr)
-        errorExit(1, "VelDaemon::addJVMOption: Insufficient space for option");
+        errorExit(1, VelMessages::NO_OPTION_SPACE);
     if (myShowJvmOpts) {
         fprintf(stdout, "addJVMOption(): %s\n", copy);
         fflush(stdout);
@@ -82,9 +83,7 @@ void VelCMD::addUserJVMOptions(const char* words)
             ++length;
         if (length > MAX_USER_OPTION_LENGTH) {
             // A cut option would be a different option: refuse the whole start.
-            std::string msg = "ERROR:   " + myName +
-                              " cannot use a VEL_JVM_OPTS option longer than 255 characters.";
-            errorExit(1, msg.c_str());
+            errorExit(1, VelMessages::userOptionTooLong(myName).c_str());
         }
         memcpy(word, scan, length);
         word[length] = '\0';
@@ -168,10 +167,8 @@ void VelCMD::startJVM()
     vmArgs.ignoreUnrecognized = JNI_TRUE;
     DBG_MSG("Start the JVM.");
     jint result = JNI_CreateJavaVM(&myJvm, reinterpret_cast<void**>(&myEnv), &vmArgs);
-    if (result < 0) {
-        std::string msg = "ERROR:   Cannot create Java Virtual Machine for " + myName + ".";
-        errorExit(1, msg.c_str());
-    }
+    if (result < 0)
+        errorExit(1, VelMessages::cannotCreateJvm(myName).c_str());
     DBG_MSG("JVM successfully started");
     DBG_LEAVE("VelCMD::startJVM");
 }

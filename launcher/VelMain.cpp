@@ -1,6 +1,7 @@
 // The Java main: the command's class and its main, the arguments as Java strings, the end of the VM.
 #include "VelCMD.h"
 
+#include "VelMessages.h"
 #include "VelVersion.h"
 #include "debug.h"
 
@@ -24,20 +25,15 @@ void VelCMD::callMain(int argc, char** argv)
     DBG_MSG("Got a Class.");
     if (mainClass == nullptr) {
         DBG_MSG("Class not found");
-        fprintf(stderr, "Error:   %s might not be initialized.\n",
-                VelVersion::getProductName().c_str());
-        fprintf(stderr, "         Please run `velinitconfig -a` before executing this command.\n");
+        fputs(VelMessages::notInitializedHint(VelVersion::getProductName()).c_str(), stderr);
         DBG_STR(myName.c_str());
-        std::string msg = "ERROR:   The command '" + myName + "' cannot load the class " +
-                          myClassToLoad + ".\n" +
-                          "Perhaps the command is restricted to administrative users.";
-        errorExit(1, msg.c_str());
+        errorExit(1, VelMessages::cannotLoadClass(myName, myClassToLoad).c_str());
     }
 
     DBG_MSG("Find the main method.");
     jmethodID mainMethod = myEnv->GetStaticMethodID(mainClass, MAIN_METHOD, MAIN_SIGNATURE);
-    checkCall(mainMethod == nullptr, "ERROR:   " + myName + " cannot find the method " + MAIN_METHOD +
-                                         MAIN_SIGNATURE + " in the class " + myClassToLoad + ".",
+    checkCall(mainMethod == nullptr,
+              VelMessages::noMainMethod(myName, std::string(MAIN_METHOD) + MAIN_SIGNATURE, myClassToLoad),
               true);
 
     DBG_MSG("Converting Arguments.");
@@ -52,7 +48,7 @@ void VelCMD::callMain(int argc, char** argv)
     DBG_MSG("Calling main() now.");
     DBG_MSG("  (NOTE: If this is a daemon running in the foreground, I may not log again.)");
     myEnv->CallStaticVoidMethod(mainClass, mainMethod, args);
-    checkCall(false, "ERROR:   " + myName + " received an exception from Java Virtual Machine.", true);
+    checkCall(false, VelMessages::mainException(myName), true);
     DBG_LEAVE("VelCMD::callMain");
 }
 
@@ -60,13 +56,13 @@ jobjectArray VelCMD::convertArgs(int argc, char** argv)
 {
     DBG_ENTER("VelCMD::convertArgs");
     jclass stringClass = myEnv->FindClass(STRING_CLASS);
-    checkCall(stringClass == nullptr, "ERROR:   Cannot find class java/lang/String from " + myName + ".");
+    checkCall(stringClass == nullptr, VelMessages::noStringClass(myName));
     jobjectArray array = myEnv->NewObjectArray(argc, stringClass, nullptr);
-    checkCall(array == nullptr, "ERROR:   Memory allocation error for jStringArr from " + myName + ".");
+    checkCall(array == nullptr, VelMessages::noArgumentArray(myName));
     for (int i = 0; i < argc; ++i) {
         jstring element = convertString(argv[i]);
         myEnv->SetObjectArrayElement(array, i, element);
-        checkCall(false, "ERROR:   Cannot store an argument in jStringArr from " + myName + ".", true);
+        checkCall(false, VelMessages::cannotStoreArgument(myName), true);
         myEnv->DeleteLocalRef(element);
     }
     myEnv->DeleteLocalRef(stringClass);
@@ -81,15 +77,15 @@ jstring VelCMD::convertString(const char* text)
     // character set (from the locale) decodes it, not modified UTF-8.
     jsize length = static_cast<jsize>(strlen(text));
     jclass stringClass = myEnv->FindClass(STRING_CLASS);
-    checkCall(stringClass == nullptr, "ERROR:   Cannot find class java/lang/String from " + myName + ".");
+    checkCall(stringClass == nullptr, VelMessages::noStringClass(myName));
     jmethodID constructor = myEnv->GetMethodID(stringClass, "<init>", "([B)V");
-    checkCall(constructor == nullptr, "ERROR:   Cannot find java/lang/String constructor from " + myName + ".");
+    checkCall(constructor == nullptr, VelMessages::noStringConstructor(myName));
     jbyteArray bytes = myEnv->NewByteArray(length);
-    checkCall(bytes == nullptr, "ERROR:   Cannot construct NewByteArray from " + myName + ".");
+    checkCall(bytes == nullptr, VelMessages::noByteArray(myName));
     myEnv->SetByteArrayRegion(bytes, 0, length, reinterpret_cast<const jbyte*>(text));
-    checkCall(false, "ERROR:   Exception creating ByteArray from " + myName + ".", true);
+    checkCall(false, VelMessages::byteArrayException(myName), true);
     auto result = static_cast<jstring>(myEnv->NewObject(stringClass, constructor, bytes));
-    checkCall(result == nullptr, "ERROR:   Cannot construct java/lang/String from " + myName + ".", true);
+    checkCall(result == nullptr, VelMessages::cannotConstructString(myName), true);
     myEnv->DeleteLocalRef(bytes);
     myEnv->DeleteLocalRef(stringClass);
     DBG_LEAVE("VelCMD::ConvertString");
