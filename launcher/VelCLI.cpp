@@ -5,7 +5,6 @@
 #include "debug.h"
 
 #include <cstdlib>
-#include <sys/stat.h>
 
 namespace {
 
@@ -32,8 +31,6 @@ std::string lookupKey(const std::string& name)
     }
     return key;
 }
-
-const mode_t FILE_MASK = 022;
 
 } // namespace
 
@@ -78,7 +75,7 @@ void VelCLI::localVMargs(JavaVMInitArgs*)
 
 void VelCLI::setFilePermissions()
 {
-    umask(FILE_MASK);
+    VelCMD::setFilePermissions();
 }
 
 void VelAux::localInit()
