@@ -5,7 +5,8 @@
 #   VEL_<TABLE>_ROWS                    the C++ initialiser rows of each table (cli, aux, aux2,
 #                                       special), for launcher/VelCommandTable.h.in
 set(VEL_COMMAND_TABLE ${PROJECT_SOURCE_DIR}/launcher/VelCommands.txt)
-set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${VEL_COMMAND_TABLE})
+set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND
+             PROPERTY CMAKE_CONFIGURE_DEPENDS ${VEL_COMMAND_TABLE})
 
 set(VEL_CLI_COMMANDS)
 set(VEL_AUX_COMMANDS)

@@ -1,4 +1,4 @@
-// The Java main: the command's class and its main, the arguments as Java strings, the end of the VM.
+// The Java main: the command's class and its main, the arguments as Java strings, the VM's end.
 #include "VelCMD.h"
 
 #include "VelMessages.h"
@@ -32,9 +32,8 @@ void VelCMD::callMain(int argc, char** argv)
 
     DBG_MSG("Find the main method.");
     jmethodID mainMethod = myEnv->GetStaticMethodID(mainClass, MAIN_METHOD, MAIN_SIGNATURE);
-    checkCall(mainMethod == nullptr,
-              VelMessages::noMainMethod(myName, std::string(MAIN_METHOD) + MAIN_SIGNATURE, myClassToLoad),
-              true);
+    std::string method = std::string(MAIN_METHOD) + MAIN_SIGNATURE;
+    checkCall(mainMethod == nullptr, VelMessages::noMainMethod(myName, method, myClassToLoad), true);
 
     DBG_MSG("Converting Arguments.");
     jobjectArray args = convertArgs(argc, argv);

@@ -1,4 +1,4 @@
-// Install paths and class path: the base path, the runtime's directories and the archives found below it.
+// Install paths and class path: the base path, the runtime's directories, the archives below them.
 #include "VelCMD.h"
 
 #include "TrustedEnv.h"
