@@ -19,7 +19,7 @@ relay_runs=${VEL_BENCH_RELAY_RUNS:-3}
 read -r relay_small relay_large <<< "${VEL_BENCH_RELAY_MIB:-256 4096}"
 
 bash "$root/tools/deps.sh"
-export JAVA_HOME=${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-$(dpkg --print-architecture)}
+source "$root/tools/jdk.sh"
 # The baselines and counters the benchmarks use besides the build's own packages.
 extra=(curl valgrind util-linux)
 missing=()

@@ -30,16 +30,8 @@ option(VEL_INSTALL_SETUID "Install vellauncher set-user-ID root" OFF)
 set(VEL_LAUNCHER_PACKAGE vel-launcher)
 set(VEL_CLIENT_PACKAGE vel-clifclient)
 
-# The launcher's command tables. The CLI commands are also the ones administrators run
-# remotely, so the client is installed under the same names.
-set(VEL_CLI_COMMANDS
-  velexec velnode velngroup veltool veluser velrole veltoolbox velauth veldebug velquery velfolder
-  velmib velstm veltask velwbemsub velreport veldbgui)
-set(VEL_AUX_COMMANDS
-  orvafw velconfigrepo velrepositorysave velrepositoryrestore veldbdatasave velversion
-  velinitialization velinventory
-  velnodesecurity velagentconfig velpassword velinitconfig vellog veloracleconfig velgetdbinfo velvtb
-  velinit velgethostname velmakekeys)
+# The launcher's command tables (cmake/Commands.cmake): the CLI commands are also the ones
+# administrators run remotely, so the client is installed under the same names.
 
 set(vel_pkg_src ${PROJECT_SOURCE_DIR}/cmake/deb)
 set(vel_pkg_bin ${PROJECT_BINARY_DIR}/deb)

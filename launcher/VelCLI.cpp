@@ -1,60 +1,12 @@
 #include "VelCLI.h"
 
 #include "TrustedEnv.h"
+#include "VelCommandTable.h"
 #include "debug.h"
 
 #include <cstdlib>
-#include <sys/stat.h>
 
 namespace {
-
-struct CommandRow {
-    const char* command;
-    const char* javaClass;
-};
-
-const char* const CLI_DISPATCHER = "com/orva/vel/cli/VelCommandDispatcher";
-const char* const AUX_DISPATCHER = "com/orva/vel/cli/VelAuxillaryDispatcher";
-
-const CommandRow legalCLI[] = {
-    {"velexec", CLI_DISPATCHER},    {"velnode", CLI_DISPATCHER},
-    {"velngroup", CLI_DISPATCHER},  {"veltool", CLI_DISPATCHER},
-    {"veluser", CLI_DISPATCHER},    {"velrole", CLI_DISPATCHER},
-    {"veltoolbox", CLI_DISPATCHER}, {"velauth", CLI_DISPATCHER},
-    {"veldebug", CLI_DISPATCHER},   {"velquery", CLI_DISPATCHER},
-    {"velfolder", CLI_DISPATCHER},  {"velmib", CLI_DISPATCHER},
-    {"velstm", CLI_DISPATCHER},     {"veltask", CLI_DISPATCHER},
-    {"velwbemsub", CLI_DISPATCHER}, {"velreport", CLI_DISPATCHER},
-    {"veldbgui", "com/orva/vel/gui/debug_gui/VelDebugMain"},
-};
-
-// The last row is never selected: the lower-cased key cannot equal its mixed-case name.
-const CommandRow legalAux[] = {
-    {"orvafw", "com/orva/vel/config/VelRC"},
-    {"velconfigrepo", "com/orva/vel/core/repository/VelConfigRepositoryCLI"},
-    {"velrepositorysave", "com/orva/vel/core/repository/VelPgSQLBackup"},
-    {"velrepositoryrestore", "com/orva/vel/core/repository/VelPgSQLRestore"},
-    {"veldbdatasave", "com/orva/vel/core/repository/VelRepositorySave"},
-    {"velversion", "com/orva/vel/utilities/version/VelVersion"},
-    {"velinitialization", "com/orva/vel/config/VelInitialization"},
-    {"velinventory", "com/orva/vel/core/tools/datacollection/detached/DetachedCollectorService"},
-    {"velinventoryDMI",
-     "com/orva/vel/core/tools/datacollection/detached/DetachedCollectorService -DMI"},
-};
-
-const CommandRow legalAux2[] = {
-    {"velnodesecurity", AUX_DISPATCHER}, {"velagentconfig", AUX_DISPATCHER},
-    {"velpassword", AUX_DISPATCHER},     {"velinitconfig", AUX_DISPATCHER},
-    {"vellog", AUX_DISPATCHER},          {"veloracleconfig", AUX_DISPATCHER},
-    {"velgetdbinfo", AUX_DISPATCHER},
-    {"velvtb", "com/orva/vel/visualtoolbuilder/TBGuiDriver"},
-};
-
-const CommandRow specialAux[] = {
-    {"velinit", "com/orva/vel/config/VelInit"},
-    {"velgethostname", "com/orva/vel/utilities/VelGetHostName"},
-    {"velmakekeys", "com/orva/vel/utilities/authenticate/VelKeyPairGen"},
-};
 
 // Only this many bytes of the command name take part in the lookup.
 constexpr size_t MAX_KEY_LENGTH = 255;
@@ -79,8 +31,6 @@ std::string lookupKey(const std::string& name)
     }
     return key;
 }
-
-const mode_t FILE_MASK = 022;
 
 } // namespace
 
@@ -125,7 +75,7 @@ void VelCLI::localVMargs(JavaVMInitArgs*)
 
 void VelCLI::setFilePermissions()
 {
-    umask(FILE_MASK);
+    VelCMD::setFilePermissions();
 }
 
 void VelAux::localInit()

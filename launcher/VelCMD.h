@@ -40,6 +40,11 @@ public:
     // Virtual machine options and start.
     void startJVM();
     void addJVMOption(const std::string& option);
+    // "-D" + property + "=" + value; nothing for an empty or unset value.
+    void addSystemProperty(const std::string& property, const std::string& value);
+    void addSystemProperty(const std::string& property, const char* value);
+    // Class-loading, garbage-collector and profiler traces, as the environment asks.
+    void addTraceOptions();
     std::string genOptionString(std::string property, std::string value, std::string prefix,
                                 std::string separator);
     std::string genOptionString(std::string property, const char* value, std::string prefix,
@@ -52,6 +57,9 @@ public:
     std::string readShlibPath();
     std::string readJavaHome();
     std::string readClassPath();
+    std::string readPolicyFile();
+    // The code base: every file of the library directory.
+    std::string readCodeBase();
     std::string getFilesFromDir(std::string dir, std::string ext);
     // The listing filter of getFilesFromDir: suffix is "." and the extension.
     static bool hasArchiveSuffix(const char* filename, const std::string& suffix);
@@ -61,6 +69,9 @@ public:
     jobjectArray convertArgs(int argc, char** argv);
     jstring convertString(const char* text);
     void endJVM();
+    // After a JNI call that can raise: ends the start with the message when the call failed or
+    // left an exception pending; describeException lets the virtual machine print that first.
+    void checkCall(bool failed, const std::string& msg, bool describeException = false);
 
     int getOptionCount() const { return myOptionCount; }
     const char* getOption(int index) const { return myOptions[index].optionString; }

@@ -3,6 +3,7 @@
 
 #include "TrustedEnv.h"
 #include "VelCMD.h"
+#include "VelMessages.h"
 #include "debug.h"
 
 #include <cerrno>
@@ -219,28 +220,14 @@ void VelCMD::readKeys()
     DBG_ENTER("VelCMD::readKeys");
     DBG_MSG("Look for authenticate class.");
     jclass authClass = myEnv->FindClass(AUTHENTICATE_CLASS);
-    if (authClass == nullptr) {
-        std::string msg = "ERROR:   " + myName + " cannot find the VelAuthenticate class.";
-        errorExit(1, msg.c_str());
-    }
+    checkCall(authClass == nullptr, VelMessages::noAuthenticateClass(myName));
     DBG_MSG("Get ketKey method.");
     jmethodID setKeys = myEnv->GetStaticMethodID(authClass, "setKeys", "()V");
-    if (setKeys == nullptr) {
-        std::string msg =
-            "ERROR:    " + myName + " cannot find the method VelAuthenticate.setKeys().";
-        errorExit(1, msg.c_str());
-    }
+    checkCall(setKeys == nullptr, VelMessages::noSetKeysMethod(myName));
     DBG_MSG("Call authenticate.setKeys().");
+    // The keys are not set after an exception: the command must not run.
     myEnv->CallStaticVoidMethod(authClass, setKeys);
-    if (myEnv->ExceptionCheck()) {
-        // No JNI call may follow while the exception is pending, and the keys are not set:
-        // the command must not run.
-        myEnv->ExceptionDescribe();
-        myEnv->ExceptionClear();
-        std::string msg =
-            "ERROR:   " + myName + " received an exception from VelAuthenticate.setKeys().";
-        errorExit(1, msg.c_str());
-    }
+    checkCall(false, VelMessages::setKeysException(myName), true);
     myEnv->DeleteLocalRef(authClass);
     resetUID();
     DBG_LEAVE("VelCMD::readKeys");
@@ -253,23 +240,16 @@ void VelCMD::resetUID()
     // A secure start may also have been given a group (set-group-ID): the caller's own comes back
     // first, while the user IDs may still change group IDs.
     bool secure = isSecureStart();
-    if (secure && !VelPriv::resetGroupIDs(getgid())) {
-        std::string msg = "ERROR:   " + myName + " cannot set the effective, real, and saved GID.";
-        errorExit(1, msg.c_str());
-    }
+    if (secure && !VelPriv::resetGroupIDs(getgid()))
+        errorExit(1, VelMessages::cannotResetGid(myName).c_str());
     // setuid alone keeps the saved user ID of a non-root owner, from which the privileges
     // could be taken back: set all three and check that all three hold.
     uid_t real = 0, effective = 0, saved = 0;
     if (setresuid(origUID, origUID, origUID) < 0 || getresuid(&real, &effective, &saved) < 0 ||
-        real != origUID || effective != origUID || saved != origUID) {
-        std::string msg = "ERROR:   " + myName + " cannot set the effective, real, and saved UID.";
-        errorExit(1, msg.c_str());
-    }
+        real != origUID || effective != origUID || saved != origUID)
+        errorExit(1, VelMessages::cannotResetUid(myName).c_str());
     // File capabilities survive a setresuid to the same user ID, and inheritable ones any setresuid.
-    if (secure && !VelPriv::clearCapabilities()) {
-        std::string msg = "ERROR:   " + myName +
-                          " cannot clear the permitted, effective, inheritable, and ambient capabilities.";
-        errorExit(1, msg.c_str());
-    }
+    if (secure && !VelPriv::clearCapabilities())
+        errorExit(1, VelMessages::cannotClearCapabilities(myName).c_str());
     DBG_LEAVE("VelCMD::resetUID");
 }

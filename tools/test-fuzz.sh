@@ -10,7 +10,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build="${1%/}-fuzz"
 seconds=${VEL_FUZZ_SECONDS:-12}
 bash "$top/tools/deps.sh" fuzz
-export JAVA_HOME=${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-$(dpkg --print-architecture)}
+source "$top/tools/jdk.sh"
 
 CC=clang-14 CXX=clang++-14 cmake -S "$top" -B "$build" -DVEL_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" --target vel_fuzzers -j 2

@@ -14,7 +14,7 @@
 set -euo pipefail
 build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
 top=$(cd "$(dirname "$0")/.." && pwd)
-export JAVA_HOME=${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-$(dpkg --print-architecture)}
+source "$top/tools/jdk.sh"
 
 launcher_pkg=vel-launcher
 client_pkg=vel-clifclient

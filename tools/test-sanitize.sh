@@ -9,7 +9,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 main=${1:?usage: $0 BUILD_DIR}
 build=${main%/}-asan
-export JAVA_HOME=${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-$(dpkg --print-architecture)}
+source "$top/tools/jdk.sh"
 
 cmake -S "$top" -B "$build" -DVEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
       -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DCMAKE_C_FLAGS_DEBUG="-O1 -g"

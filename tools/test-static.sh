@@ -11,7 +11,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 main=${1:?usage: $0 BUILD_DIR}
 build=$(mkdir -p "${main%/}-static" && cd "${main%/}-static" && pwd)
 bash "$top/tools/deps.sh" static
-export JAVA_HOME=${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-$(dpkg --print-architecture)}
+source "$top/tools/jdk.sh"
 
 rm -f "$build/CMakeCache.txt"   # the compiler of an earlier configuration would stay otherwise
 CC=clang-14 CXX=clang++-14 cmake -S "$top" -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DVEL_FUZZ=ON > /dev/null

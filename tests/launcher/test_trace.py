@@ -86,23 +86,23 @@ class TraceFile(unittest.TestCase):
         lines = self.body(text)
         self.assertEqual(lines[0], STARTED)
         self.assertFalse(any(CALL_LINE.match(line) for line in lines))
-        note = "launcher/VelCMD.cpp :       (NOTE: If this is a daemon running in the foreground, I may not log again.)"
+        note = "launcher/VelMain.cpp:       (NOTE: If this is a daemon running in the foreground, I may not log again.)"
         for line in lines[1:]:
             self.assertTrue(VALUE_LINE.match(line) or line == note, line)
-        self.assertIn("launcher/VelCMD.cpp :     option.c_str()='-Xint'", lines)
-        self.assertIn("launcher/VelCMD.cpp :     argv[i]='velnode'", lines)
-        self.assertIn("launcher/VelCMD.cpp :     argc=2", lines)
-        self.assertIn("launcher/VelCMD.cpp :     value='<NULL>'", lines)
+        self.assertIn("launcher/VelJvm.cpp :     option.c_str()='-Xint'", lines)
+        self.assertIn("launcher/VelMain.cpp:     argv[i]='velnode'", lines)
+        self.assertIn("launcher/VelMain.cpp:     argc=2", lines)
+        self.assertIn("launcher/VelJvm.cpp :     value='<NULL>'", lines)
         self.assertIn(note, lines)
 
     def test_level_31_calls_only(self):
         result, text = self.traced("31")
         lines = self.body(text)
         self.assertTrue(all(CALL_LINE.match(line) for line in lines), lines)
-        self.assertEqual(lines[0], "launcher/VelCMD.cpp :Entering VelCMD::startJVM()")
-        self.assertEqual(lines[1], 'launcher/VelCMD.cpp :  Entering "addJVMOption"()')
-        self.assertRegex(lines[2], r'^launcher/VelCMD.cpp :  Leaving  "addJVMOption"\(\) at \d+$')
-        self.assertRegex(lines[-1], r"^launcher/VelCMD.cpp :Leaving  VelCMD::endJVM\(\) at \d+$")
+        self.assertEqual(lines[0], "launcher/VelJvm.cpp :Entering VelCMD::startJVM()")
+        self.assertEqual(lines[1], 'launcher/VelJvm.cpp :  Entering "addJVMOption"()')
+        self.assertRegex(lines[2], r'^launcher/VelJvm.cpp :  Leaving  "addJVMOption"\(\) at \d+$')
+        self.assertRegex(lines[-1], r"^launcher/VelMain.cpp:Leaving  VelCMD::endJVM\(\) at \d+$")
         self.assertNested(lines)
         for label in ["VelCMD::readKeys", "VelCMD::resetUID", "VelCMD::callMain", "VelCMD::convertArgs",
                       "VelCMD::ConvertString", "VelCMD::readClassPath", "VelCMD::getFilesFromDir",
@@ -124,20 +124,20 @@ class TraceFile(unittest.TestCase):
     def test_both_levels_indent_messages_by_depth(self):
         result, text = self.traced("0,31")
         lines = self.body(text)
-        self.assertEqual(lines[:3], [STARTED, "launcher/VelCMD.cpp :Entering VelCMD::startJVM()",
-                                     "launcher/VelCMD.cpp :     Setting heap size according to default values"])
+        self.assertEqual(lines[:3], [STARTED, "launcher/VelJvm.cpp :Entering VelCMD::startJVM()",
+                                     "launcher/VelJvm.cpp :     Setting heap size according to default values"])
         self.assertNested(lines)
         # Inside startJVM (depth 1) messages carry 4 blanks until a nested call has returned, then 6.
         self.assertIn("launcher/VelCLI.cpp :     enter localVMargs", lines)
         self.assertIn("launcher/VelCLI.cpp :       exit localVMargs", lines)
-        self.assertIn("launcher/VelCMD.cpp :       Start the JVM.", lines)
+        self.assertIn("launcher/VelJvm.cpp :       Start the JVM.", lines)
         # A depth-2 operation that calls another: 2 + 4 blanks before, 4 + 4 inside the inner one.
-        at = lines.index("launcher/VelCMD.cpp :  Entering VelCMD::genOptionString(string,char*)()")
+        at = lines.index("launcher/VelJvm.cpp :  Entering VelCMD::genOptionString(string,char*)()")
         self.assertEqual(lines[at + 1:at + 4], [
-            "launcher/VelCMD.cpp :       Incoming:",
-            "launcher/VelCMD.cpp :       value='<NULL>'",
-            "launcher/VelCMD.cpp :    Entering VelCMD::genOptionString(string,string)()"])
-        self.assertEqual(lines[at + 4], "launcher/VelCMD.cpp :         Incoming:")
+            "launcher/VelJvm.cpp :       Incoming:",
+            "launcher/VelJvm.cpp :       value='<NULL>'",
+            "launcher/VelJvm.cpp :    Entering VelCMD::genOptionString(string,string)()"])
+        self.assertEqual(lines[at + 4], "launcher/VelJvm.cpp :         Incoming:")
 
     def test_bad_level_is_reported_and_others_apply(self):
         result, text = self.traced("40,0")
@@ -154,7 +154,7 @@ class TraceFile(unittest.TestCase):
         self.assertEqual(result.status, 1)
         lines = self.body(text)
         self.assertEqual(lines[-5:-1], [
-            "launcher/VelCMD.cpp :     myName.c_str()='velversion'",
+            "launcher/VelMain.cpp:     myName.c_str()='velversion'",
             "launcher/VelCMD.cpp :  Entering VelCMD::errorExit()",
             "launcher/VelCMD.cpp :       logMsg='ERROR:   The command 'velversion' cannot load the class "
             "com/orva/vel/utilities/version/VelVersion.",
