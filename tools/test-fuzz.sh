@@ -7,7 +7,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 [ $# -ge 1 ] || { echo "usage: $0 BUILD_DIR" >&2; exit 2; }
-build="${1%/}-fuzz"
+build="$(realpath -m "$1")-fuzz"   # absolute: the harnesses are looked up below it
 seconds=${VEL_FUZZ_SECONDS:-12}
 bash "$top/tools/deps.sh" fuzz
 source "$top/tools/jdk.sh"
