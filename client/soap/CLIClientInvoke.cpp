@@ -102,8 +102,8 @@ SoapError* CLIClientInvoke::getSoapError()
 }
 
 // Turns the reply into a result and releases everything the runtime
-// allocated for the call. The output bytes are copied into the buffer pair
-// of this call; the pair of the previous call stays untouched, so the
+// allocated for the call. The output bytes are kept in the slot pair of
+// this call (without a copy); the pair of the previous call stays untouched, so the
 // previous result's bytes remain valid until this call has returned, and
 // memory does not grow with the command's output.
 ClifResult CLIClientInvoke::finishCall(int rc, const ns1__clifstatus* status)
@@ -122,16 +122,18 @@ ClifResult CLIClientInvoke::finishCall(int rc, const ns1__clifstatus* status)
         result.errOpen = status->errOpen;
         result.outOpen = status->outOpen;
 
-        std::vector<unsigned char>& errBytes = m_replyBytes[m_replySlot][0];
-        std::vector<unsigned char>& outBytes = m_replyBytes[m_replySlot][1];
-        const xsd__base64Binary& err = status->err;
-        const xsd__base64Binary& out = status->out;
-        errBytes.assign(err.__ptr, err.__ptr + (err.__ptr && err.__size > 0 ? err.__size : 0));
-        outBytes.assign(out.__ptr, out.__ptr + (out.__ptr && out.__size > 0 ? out.__size : 0));
-        result.errData = errBytes.empty() ? nullptr : errBytes.data();
-        result.errLength = int(errBytes.size());
-        result.outData = outBytes.empty() ? nullptr : outBytes.data();
-        result.outLength = int(outBytes.size());
+        // The reply's bytes are kept, not copied: the pair shares them with
+        // the context's arrays, which soap_end frees.
+        ClifByteArray& errBytes = m_replyBytes[m_replySlot][0];
+        ClifByteArray& outBytes = m_replyBytes[m_replySlot][1];
+        errBytes = status->err;
+        outBytes = status->out;
+        const bool hasErr = errBytes.__ptr && errBytes.__size > 0;
+        const bool hasOut = outBytes.__ptr && outBytes.__size > 0;
+        result.errData = hasErr ? errBytes.__ptr : nullptr;
+        result.errLength = hasErr ? errBytes.__size : 0;
+        result.outData = hasOut ? outBytes.__ptr : nullptr;
+        result.outLength = hasOut ? outBytes.__size : 0;
         m_replySlot = 1 - m_replySlot;
     }
     soap_destroy(proxy.soap);

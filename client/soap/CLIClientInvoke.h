@@ -41,10 +41,10 @@ private:
     clifserviceSoapBinding proxy;
     std::optional<SoapError> soapError;
     std::string m_endpoint;  // private copy the proxy's endpoint points to
-    // Reply bytes are copied out of the runtime context into one of two
-    // buffers used in turn, so that a result's bytes outlive the next call
+    // The reply's byte arrays, kept (sharing their decoded bytes) in one of
+    // two slots used in turn, so that a result's bytes outlive the next call
     // while the memory held stays bounded.
-    std::vector<unsigned char> m_replyBytes[2][2];
+    ClifByteArray m_replyBytes[2][2];
     int m_replySlot;
 };
 

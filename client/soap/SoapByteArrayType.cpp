@@ -5,6 +5,9 @@
 // anything else fails the call with SOAP_TYPE. A nil or absent element leaves
 // a null pointer and count 0.
 
+#include <climits>
+#include <cstdlib>
+
 #include "soapH.h"
 
 namespace
@@ -16,13 +19,228 @@ bool typedAsBytes(struct soap* soap, const char* type)
            || !soap_match_tag(soap, soap->type, ":base64");
 }
 
-// Decodes the element's Base64 text into bytes owned by the context. This is
-// the one place where reply bytes are decoded.
+// The runtime's markers that soap_get returns for markup (stdsoap2.cpp).
+constexpr soap_wchar kMarkupLt = -2;  // '<' of a start tag
+constexpr soap_wchar kMarkupTt = -3;  // "</" of an end tag
+constexpr soap_wchar kMarkupAp = -6;  // the lowest marker; below it, a character reference
+
+constexpr unsigned char kBlank = 64;    // ignored between the characters
+constexpr unsigned char kSpecial = 65;  // left to soap_get: markup, '=', references, errors
+
+// Value of each input byte: 0-63 for the Base64 alphabet, kBlank for the
+// runtime's blanks (every byte up to 32), kSpecial for all others.
+struct Base64Table
+{
+    unsigned char value[256]{};
+    constexpr Base64Table()
+    {
+        for (int c = 0; c < 256; ++c)
+            value[c] = c <= 32 ? kBlank : kSpecial;
+        const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        for (unsigned char v = 0; v < 64; ++v)
+            value[static_cast<unsigned char>(alphabet[v])] = v;
+    }
+};
+constexpr Base64Table s_base64;
+
+// The decoded bytes, in one buffer that grows by realloc (large buffers are
+// moved by remapping, not copied); handed to a ClifByteArray at the end.
+class ByteSink
+{
+public:
+    ByteSink(const ByteSink&) = delete;
+    ByteSink& operator=(const ByteSink&) = delete;
+    ByteSink() = default;
+    ~ByteSink() { std::free(m_bytes); }
+
+    // Room for at least n more bytes at end(); false when memory is out.
+    bool reserve(size_t n)
+    {
+        if (m_capacity - m_size >= n)
+            return true;
+        size_t capacity = m_capacity < 4096 ? 4096 : m_capacity;
+        while (capacity - m_size < n)
+            capacity *= 2;
+        auto* bytes = static_cast<unsigned char*>(std::realloc(m_bytes, capacity));
+        if (!bytes)
+            return false;
+        m_bytes = bytes;
+        m_capacity = capacity;
+        return true;
+    }
+    unsigned char* end() { return m_bytes + m_size; }
+    void grow(size_t n) { m_size += n; }
+    size_t size() const { return m_size; }
+
+    // Hands the bytes to a: a non-null pointer even for no bytes, as the
+    // runtime gives.
+    bool handTo(ClifByteArray* a)
+    {
+        if (!m_bytes && !reserve(1))
+            return false;
+        a->m_owner.reset(m_bytes, std::free);
+        a->__ptr = m_bytes;
+        a->__size = static_cast<int>(m_size);
+        m_bytes = nullptr;
+        m_capacity = m_size = 0;
+        return true;
+    }
+
+private:
+    unsigned char* m_bytes = nullptr;
+    size_t m_capacity = 0;
+    size_t m_size = 0;
+};
+
+// One 4-character group in the making: the bits and the count of characters.
+struct Base64Group
+{
+    unsigned long bits = 0;
+    int count = 0;
+};
+
+// Decodes what the input buffer holds from its read position: whole groups
+// at once, until the buffer ends or a byte needs soap_get.
+void decodeBuffered(struct soap* soap, ByteSink& sink, Base64Group& group)
+{
+    const auto* in = reinterpret_cast<const unsigned char*>(soap->buf);
+    size_t i = soap->bufidx;
+    const size_t end = soap->buflen;
+    if (i >= end || !sink.reserve((end - i) / 4 * 3 + 3))
+        return;
+    unsigned char* out = sink.end();
+    unsigned long bits = group.bits;
+    int count = group.count;
+    while (i < end)
+    {
+        if (count == 0)
+        {
+            // The common case: four alphabet characters in a row.
+            while (end - i >= 4)
+            {
+                const unsigned v0 = s_base64.value[in[i]];
+                const unsigned v1 = s_base64.value[in[i + 1]];
+                const unsigned v2 = s_base64.value[in[i + 2]];
+                const unsigned v3 = s_base64.value[in[i + 3]];
+                if ((v0 | v1 | v2 | v3) >= 64)
+                    break;
+                const unsigned long m = (v0 << 18) | (v1 << 12) | (v2 << 6) | v3;
+                out[0] = static_cast<unsigned char>(m >> 16);
+                out[1] = static_cast<unsigned char>(m >> 8);
+                out[2] = static_cast<unsigned char>(m);
+                out += 3;
+                i += 4;
+            }
+            if (i >= end)
+                break;
+        }
+        const unsigned char v = s_base64.value[in[i]];
+        if (v == kSpecial)
+            break;
+        ++i;
+        if (v == kBlank)
+            continue;
+        bits = (bits << 6) + v;
+        if (++count == 4)
+        {
+            out[0] = static_cast<unsigned char>(bits >> 16);
+            out[1] = static_cast<unsigned char>(bits >> 8);
+            out[2] = static_cast<unsigned char>(bits);
+            out += 3;
+            bits = 0;
+            count = 0;
+        }
+    }
+    sink.grow(static_cast<size_t>(out - sink.end()));
+    soap->bufidx = i;
+    group.bits = bits;
+    group.count = count;
+}
+
+// The end of the text ('=' or markup): the last partial group gives its
+// bytes; after '=' the rest of the text is skipped up to the next markup.
+bool finishText(struct soap* soap, ByteSink& sink, const Base64Group& group, soap_wchar c,
+                ClifByteArray* a)
+{
+    if (!sink.reserve(2))
+    {
+        soap->error = SOAP_EOM;
+        return false;
+    }
+    unsigned char* out = sink.end();
+    if (group.count == 2)
+    {
+        out[0] = static_cast<unsigned char>(group.bits >> 4);
+        sink.grow(1);
+    }
+    else if (group.count == 3)
+    {
+        out[0] = static_cast<unsigned char>(group.bits >> 10);
+        out[1] = static_cast<unsigned char>(group.bits >> 2);
+        sink.grow(2);
+    }
+    if (soap->maxlength > 0 && sink.size() > static_cast<size_t>(soap->maxlength))
+    {
+        soap->error = SOAP_LENGTH;
+        return false;
+    }
+    if (sink.size() > static_cast<size_t>(INT_MAX) || !sink.handTo(a))
+    {
+        soap->error = SOAP_EOM;
+        return false;
+    }
+    if (c >= 0)
+    {
+        while ((c = soap_get(soap)) != EOF && c != kMarkupLt && c != kMarkupTt)
+            continue;
+    }
+    soap_unget(soap, c);
+    return true;
+}
+}  // namespace
+
+// Buffered bytes are decoded in place of the input buffer; a byte that is
+// markup, '=', a reference or an error, and any byte while the runtime holds
+// one back or is inside CDATA, is read by soap_get and treated exactly as
+// soap_getbase64 treats it.
 bool readBase64Text(struct soap* soap, ClifByteArray* a)
 {
-    a->__ptr = soap_getbase64(soap, &a->__size, 0);
-    return a->__ptr || !soap->error;
-}
+    ByteSink sink;
+    Base64Group group;
+    for (;;)
+    {
+        if (!soap->ahead && !soap->cdata)
+            decodeBuffered(soap, sink, group);
+        soap_wchar c = soap_get(soap);
+        if (c < kMarkupAp)
+            c &= 0x7FFFFFFF;
+        if (c == '=' || c < 0)
+            return finishText(soap, sink, group, c, a);
+        const unsigned char v = c < 256 ? s_base64.value[c] : kSpecial;
+        if (v < 64)
+        {
+            group.bits = (group.bits << 6) + v;
+            if (++group.count == 4)
+            {
+                if (!sink.reserve(3))
+                {
+                    soap->error = SOAP_EOM;
+                    return false;
+                }
+                unsigned char* out = sink.end();
+                out[0] = static_cast<unsigned char>(group.bits >> 16);
+                out[1] = static_cast<unsigned char>(group.bits >> 8);
+                out[2] = static_cast<unsigned char>(group.bits);
+                sink.grow(3);
+                group = Base64Group();
+            }
+        }
+        else if (v != kBlank)
+        {
+            soap->error = SOAP_TYPE;
+            return false;
+        }
+    }
 }
 
 void soap_default_xsd__base64Binary(struct soap* soap, ClifByteArray* a)
@@ -30,6 +248,7 @@ void soap_default_xsd__base64Binary(struct soap* soap, ClifByteArray* a)
     (void)soap;
     a->__ptr = nullptr;
     a->__size = 0;
+    a->m_owner.reset();
 }
 
 void soap_serialize_xsd__base64Binary(struct soap* soap, const ClifByteArray* a)
