@@ -42,6 +42,7 @@ int ClifCmdInvoker::invokeCluiCmd(int argc, char** argv)
         printConnectionHelp();
         return -1;
     }
+    invoker.resumeTlsSessionOf(logon);
 
     ClifResult current = invoker.invoke(token, m_username, m_envMap, m_args);
     if (SoapError* error = invoker.getSoapError()) {

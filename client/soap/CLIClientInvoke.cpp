@@ -1,5 +1,6 @@
 #include "CLIClientInvoke.h"
 
+#include "CLIClientLogon.h"
 #include "ClifRequestBytes.h"
 #include "TlsClientSetup.h"
 
@@ -99,6 +100,11 @@ ClifResult CLIClientInvoke::checkStatus(std::string token, std::string sessionId
 SoapError* CLIClientInvoke::getSoapError()
 {
     return soapError ? &*soapError : nullptr;
+}
+
+void CLIClientInvoke::resumeTlsSessionOf(const CLIClientLogon& logon)
+{
+    handOverTlsSession(logon.soapContext(), proxy.soap);
 }
 
 // Turns the reply into a result and releases everything the runtime

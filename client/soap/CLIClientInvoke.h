@@ -10,6 +10,8 @@
 #include "SoapError.h"
 #include "clifserviceSoapBinding.h"
 
+class CLIClientLogon;
+
 // Starts a command on the CMS through the clif service and follows it with
 // status calls that relay input and collect output.
 class CLIClientInvoke
@@ -33,6 +35,11 @@ public:
 
     // The fault of the last failed call, null when it succeeded.
     SoapError* getSoapError();
+
+    // Offers the logon's TLS session on the next connection, which thus
+    // resumes it instead of making a second full handshake (same host and
+    // port only).
+    void resumeTlsSessionOf(const CLIClientLogon& logon);
 
 private:
     ClifResult finishCall(int rc, const ns1__clifstatus* status);

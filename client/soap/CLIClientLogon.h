@@ -27,6 +27,9 @@ public:
     // The fault of the last failed call, null when it succeeded.
     SoapError* getSoapError();
 
+    // The context of the logon calls, whose TLS session the invocation resumes.
+    const struct soap* soapContext() const { return proxy.soap; }
+
 private:
     void recordFault();
     void clearSoapError();

@@ -1,6 +1,7 @@
 #include "TlsClientSetup.h"
 
 #include <cstdio>
+#include <cstring>
 #include <set>
 #include <string>
 
@@ -56,4 +57,15 @@ int setupTlsClient(struct soap* context)
         context->ssl_flags &= ~SOAP_SSL_REQUIRE_SERVER_AUTHENTICATION;
     }
     return rc;
+}
+
+void handOverTlsSession(const struct soap* from, struct soap* to)
+{
+    if (!from || !to || !from->session || SSL_SESSION_up_ref(from->session) != 1)
+        return;
+    if (to->session)
+        SSL_SESSION_free(to->session);
+    to->session = from->session;
+    std::memcpy(to->session_host, from->session_host, sizeof to->session_host);
+    to->session_port = from->session_port;
 }

@@ -10,4 +10,12 @@ struct soap;
 // compared with the endpoint's. Returns 0 or the runtime's error code.
 int setupTlsClient(struct soap* context);
 
+// Lets `to` resume the TLS session that `from` kept from its last connection,
+// so that a command pays one full handshake however many contexts it uses.
+// The runtime offers the session only on a connection to the host and port it
+// was made with; elsewhere `to` makes its own full handshake. Both contexts
+// are set up by setupTlsClient, so the trust the session was made under is
+// the one `to` would apply. Does nothing when `from` kept no session.
+void handOverTlsSession(const struct soap* from, struct soap* to);
+
 #endif

@@ -104,15 +104,27 @@ class Logon(cf.ClifTestCase):
         logon = self.sent()[0]
         self.assertEqual(("admin", "secret"), (cf.child_text(logon, "username"), cf.child_text(logon, "password")))
         self.assertEqual("admin", cf.child_text(self.sent()[1], "in1"))
+        # One full TLS handshake per command: the invocation resumes the logon's session.
+        self.assertEqual(["full"] + ["resumed"] * (len(self.sent()) - 1), [r.handshake for r in self.sent()])
 
     def test_user_alone_logs_on_with_the_cms_key(self):
         result = self.run_client(["--user", "admin"], user=False)
         self.assertEqual((0, b"ran\n"), (result.returncode, result.stdout))
         self.assertEqual(["getCMSConfigPath", "logonAsRoot", "invoke"], [r.operation() for r in self.sent()[:3]])
+        self.assertEqual(["full"] + ["resumed"] * (len(self.sent()) - 1), [r.handshake for r in self.sent()])
         root_logon = self.sent()[1]
         self.assertEqual("admin", cf.child_text(root_logon, "username"))
         self.assertEqual(b"cms private key bytes\n",
                          cf.vt.base64.b64decode(cf.child_text(root_logon, "cmsPrivateKeyBytes")))
+
+    def test_tls_session_is_offered_to_the_same_host_and_port_only(self):
+        # 127.1 reaches the same server under another host name: the invocation makes its own handshake.
+        other_host = self.cms.invoke_url.replace("://127.0.0.1:", "://127.1:")
+        bindir = self.stage_install(os.path.join(self.work, "otherhost"),
+                                    cfg_text="velpimainurl=%s\nclifserviceurl=%s\n" % (self.cms.logon_url, other_host))
+        result = self.run_client([], argv0=os.path.join(bindir, "velnode"))
+        self.assertEqual((0, b"ran\n"), (result.returncode, result.stdout))
+        self.assertEqual(["full", "full"], [r.handshake for r in self.sent()[:2]])
 
     def test_password_alone_uses_the_local_login_name(self):
         result = self.run_client(["--pass", "localpw"], user=False)

@@ -210,14 +210,15 @@ int failed(const char* call, SoapError* error)
 int runCommand(const std::string& logonUrl, const std::string& invokeUrl, const std::string& user,
                const std::string& password, const CallOptions& options)
 {
+    CLIClientInvoke client(invokeUrl);
     std::string token;
     {
         CLIClientLogon logon(logonUrl);
         token = logon.getLogonToken(user, password);
         if (token.empty())
             return logon.getSoapError() ? failed("logon", logon.getSoapError()) : 255;
+        client.resumeTlsSessionOf(logon);
     }
-    CLIClientInvoke client(invokeUrl);
     ClifResult result = client.invoke(token, user, options.env, options.args);
     if (client.getSoapError())
         return failed("invoke", client.getSoapError());

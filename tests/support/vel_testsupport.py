@@ -245,8 +245,9 @@ def status_xml(**fields):
 # ---------------------------------------------------------------- the stand-in CMS
 
 class RecordedRequest:
-    def __init__(self, number, raw):
+    def __init__(self, number, raw, handshake=None):
         self.number = number
+        self.handshake = handshake  # "full" or "resumed" over TLS, None over plain HTTP
         head, _, self.body = raw.partition(b"\r\n\r\n")
         lines = head.decode("latin-1").split("\r\n")
         self.request_line = lines[0]
@@ -365,5 +366,11 @@ class StandInCms:
             match = re.fullmatch(r"request-(\d+)\.http", name)
             if match:
                 with open(os.path.join(self.record_dir, name), "rb") as f:
-                    found.append(RecordedRequest(int(match.group(1)), f.read()))
+                    raw = f.read()
+                handshake = os.path.join(self.record_dir, "handshake-%s.txt" % match.group(1))
+                kind = None
+                if os.path.exists(handshake):
+                    with open(handshake) as f:
+                        kind = f.read()
+                found.append(RecordedRequest(int(match.group(1)), raw, kind))
         return found

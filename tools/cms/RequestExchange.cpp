@@ -60,15 +60,18 @@ bool RequestExchange::readRequest()
     return true;
 }
 
-std::string RequestExchange::fileName(const std::string& dir, const char* kind) const
+std::string RequestExchange::fileName(const std::string& dir, const char* kind, const char* suffix) const
 {
     char name[64];
-    std::snprintf(name, sizeof name, "/%s-%04d.http", kind, m_number);
+    std::snprintf(name, sizeof name, "/%s-%04d%s", kind, m_number, suffix);
     return dir + name;
 }
 
 void RequestExchange::record(const std::string& dir) const
 {
+    // Written before the request, so that a reader who sees the request sees this too.
+    if (m_context->ssl)
+        std::ofstream(fileName(dir, "handshake", ".txt")) << (SSL_session_reused(m_context->ssl) ? "resumed" : "full");
     std::string path = fileName(dir, "request");
     std::ofstream(path + ".tmp", std::ios::binary) << m_request;
     if (std::rename((path + ".tmp").c_str(), path.c_str()) != 0)  // readers never see half a file

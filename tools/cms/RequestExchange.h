@@ -15,7 +15,8 @@ public:
 
     // Reads the headers and the Content-Length bytes of the body.
     bool readRequest();
-    // Writes the raw request to DIR/request-NNNN.http.
+    // Writes the raw request to DIR/request-NNNN.http and, on a TLS connection,
+    // "full" or "resumed" (the connection's handshake) to DIR/handshake-NNNN.txt.
     void record(const std::string& dir) const;
     // Sends DIR/reply-NNNN.http as it is when that file exists.
     bool sendScriptedReply(const std::string& dir);
@@ -24,7 +25,7 @@ public:
 
 private:
     static size_t replay(struct soap* context, char* buffer, size_t length);
-    std::string fileName(const std::string& dir, const char* kind) const;
+    std::string fileName(const std::string& dir, const char* kind, const char* suffix = ".http") const;
 
     struct soap* m_context;
     int m_number;
