@@ -9,11 +9,14 @@
    request on a running command.
 3. Output relay: a command writing OUTPUT_MIB (and a quarter of it) to standard output:
    throughput, the client's peak resident size and CPU time per MiB, the stand-in's CPU
-   time per MiB.
-4. Input relay: INPUT_MIB of text lines piped to the client's standard input.
-5. Where the client's instructions go while it relays output (callgrind, 16 MiB).
+   time per MiB. With BASELINE_CLIENT (an earlier build of clifclient), both clients
+   relay in turn, several rounds at the smaller size, and the medians are compared.
+4. Memory within one reply: the whole output in a single status reply (the stand-in's
+   chunk as large as the output), peak resident size against the decoded bytes.
+5. Input relay: INPUT_MIB of text lines piped to the client's standard input.
+6. Where the client's instructions go while it relays output (callgrind, 16 MiB).
 
-usage: client_bench.py BUILD_DIR RUNS OUTPUT_MIB INPUT_MIB
+usage: client_bench.py BUILD_DIR RUNS OUTPUT_MIB INPUT_MIB [BASELINE_CLIENT]
 """
 
 import os
@@ -28,7 +31,8 @@ import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "support"))
-from vel_testsupport import StandInCms, make_command, make_pki, write_client_config  # noqa: E402
+from vel_testsupport import (StandInCms, envelope, make_command, make_pki, status_xml,  # noqa: E402
+                             write_client_config)
 
 MIB = 1 << 20
 CLK_TCK = os.sysconf("SC_CLK_TCK")
@@ -70,10 +74,10 @@ class Client:
     """clifclient installed under the remote commands' names in a "bin" directory that
     holds its configuration (the client runs the command it is named after)."""
 
-    def __init__(self, build, directory, cms):
+    def __init__(self, build, directory, cms, program=None):
         write_client_config(directory, cms.logon_url, cms.invoke_url)
         self.dir = directory
-        self.program = os.path.join(build, "vel", "client", "clifclient")
+        self.program = program or os.path.join(build, "vel", "client", "clifclient")
         self.env = client_env(directory)
 
     def argv(self, command, *args):
@@ -227,17 +231,49 @@ def status_cost(cms, client, curl, sessions, runs, short, measured):
             "client_cpu": statistics.median(client_cpu), "server_cpu": statistics.median(server_cpu)}
 
 
+def curl_floor(cms, client, curl, sessions, measured, mib, rounds):
+    """CPU per MiB of curl fetching the status replies of a command that writes MIB to its
+    output (the same requests as the client's, the replies to /dev/null): the cost of TLS and
+    HTTP for those bytes, without decoding them or writing them out. Medians of ROUNDS."""
+    seen = len(cms.requests())
+    subprocess.run(client.argv("flood", str(MIB)), env=client.env, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=TIMEOUT, check=True)
+    sessions.next_id()
+    captured = cms.requests()[seen:]
+    logon, invoke, status = (request_of(cms, captured[0]), request_of(cms, captured[1]),
+                             request_of(cms, captured[2]))
+    size_text = str(MIB).encode()
+    invoke = (invoke[0], invoke[1], invoke[2].replace(b">" + size_text + b"<", b">%d<" % (mib * MIB)))
+    if size_text in invoke[2]:
+        raise RuntimeError("cannot find the output size in the recorded invoke request")
+    cpu = []
+    for _ in range(rounds):
+        session_id = sessions.next_id()
+        url, headers, body = status
+        # Enough status calls to drain the output, 1 MiB per reply, and some to spare.
+        sequence = [logon, invoke] + [(url, headers, with_session(body, session_id))] * (mib + mib // 4 + 8)
+        argv = curl.argv(sequence)
+        argv = [shutil.which("curl")] + [a if not a.startswith(curl.dir + "/reply-") else "/dev/null" for a in argv[1:]]
+        result = subprocess.run(measured.argv(argv), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, timeout=TIMEOUT)
+        if result.returncode != 0:
+            raise RuntimeError("curl failed (%d): %s" % (result.returncode, result.stderr.decode()[-500:]))
+        cpu.append(measured.read()[1])
+    return statistics.median(cpu) / mib
+
+
 class PlainCms:
     """The stand-in without request recording, for the bulk transfers."""
 
-    def __init__(self, velcms, work, pem, commands):
+    def __init__(self, velcms, work, pem, commands, max_chunk=None):
         users = os.path.join(work, "users-plain")
         with open(users, "w") as f:
             f.write("admin:secret\n")
-        self.err = open(os.path.join(work, "velcms-plain.err"), "wb")
-        self.process = subprocess.Popen([velcms, "--port", "0", "--tls", pem, "--users", users, "--commands",
-                                         commands, "--poll-ms", "10"], stdout=subprocess.PIPE, stderr=self.err,
-                                        stdin=subprocess.DEVNULL)
+        self.err = open(os.path.join(work, "velcms-plain.err"), "ab")
+        argv = [velcms, "--port", "0", "--tls", pem, "--users", users, "--commands", commands, "--poll-ms", "10"]
+        if max_chunk:
+            argv += ["--max-chunk", str(max_chunk)]
+        self.process = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=self.err, stdin=subprocess.DEVNULL)
         line = self.process.stdout.readline().decode()
         match = re.search(r"(https://\S+)", line)
         if not match:
@@ -326,10 +362,12 @@ def input_relay(cms, client, measured, size):
 # Groups of the client's exclusive instruction counts while it relays output.
 PROFILE_GROUPS = [
     ("gSOAP base64 reader (soap_getbase64, soap_get)", lambda f: re.search(r":soap_get(base64)? ", f + " ")),
+    ("client's base64 reader (readBase64Text, blocks)", lambda f: "readBase64Text" in f or "Avx2" in f),
     ("TLS (libcrypto, libssl)", lambda f: "libcrypto" in f or "libssl" in f),
     ("memory copies (memcpy, memmove)", lambda f: "memcpy" in f or "memmove" in f),
 ]
 PROFILE_MIB = 16
+ONE_REPLY_MIB = [64, 256]    # output in one reply, for the memory within one reply
 
 
 def output_profile(cms, client, work):
@@ -365,9 +403,90 @@ def ms(seconds):
     return seconds * 1000.0
 
 
+RELAY_HEADER = "%-10s %-9s %8s %10s %14s %16s %16s" % ("size MiB", "client", "seconds", "MB/s", "client RSS KiB",
+                                                      "client CPU ms/MiB", "server CPU ms/MiB")
+
+
+def relay_row(mib, label, figures):
+    elapsed, peak, cpu, server = figures
+    return "%-10d %-9s %8.2f %10.1f %14d %16.2f %16.2f" % (mib, label, elapsed, mib * MIB / 1e6 / elapsed, peak,
+                                                          ms(cpu) / mib, ms(server) / mib)
+
+
+def medians(rows):
+    return tuple(statistics.median(column) for column in zip(*rows))
+
+
+def side_by_side(cms, clients, measured, mib, rounds):
+    """Output relays of MIB, the clients in turn for ROUNDS rounds; median figures per client."""
+    rows = {label: [] for label, _ in clients}
+    for _ in range(rounds):
+        for label, client in clients:
+            rows[label].append(output_relay(cms, client, measured, mib * MIB))
+    return {label: medians(found) for label, found in rows.items()}
+
+
+def idle_peak(client, measured):
+    """The client's peak resident size for a command without output: its constant part."""
+    subprocess.run(measured.argv(client.argv("hello")), env=client.env, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=TIMEOUT, check=True)
+    return measured.read()[0]
+
+
+def whole_output_reply(path, size):
+    """An invoke reply that carries SIZE bytes of output and completes the command."""
+    body = envelope('<ns5:invokeResponse><invokeReturn xsi:type="ns1:clifstatus">%s</invokeReturn>'
+                    '</ns5:invokeResponse>' % status_xml(sessionId="s", complete=True, pollPeriod=10, returnCode=0,
+                                                         outOpen=False, errOpen=False, out=os.urandom(size),
+                                                         err=b"")).encode("ascii")
+    with open(path, "wb") as f:
+        f.write(b"HTTP/1.1 200 OK\r\nContent-Type: text/xml; charset=utf-8\r\nContent-Length: %d\r\n"
+                b"Connection: close\r\n\r\n" % len(body))
+        f.write(body)
+
+
+def one_reply_memory(velcms, work, pem, commands, clients, build, measured, sizes, rounds):
+    """Peak resident size with the whole output in the invoke reply, per client and size: the
+    stand-in answers the invoke with a scripted reply that holds all the bytes."""
+    print("Memory within one reply (all output in the invoke reply; %d rounds, medians)" % rounds)
+    print("%-10s %-9s %14s %14s %14s %16s" % ("reply MiB", "client", "client RSS KiB", "idle RSS KiB",
+                                             "RSS / decoded", "(RSS-idle)/dec."))
+    for mib in sizes:
+        cms_dir = os.path.join(work, "cms-one-reply-%d" % mib)
+        os.makedirs(cms_dir)
+        reply = os.path.join(work, "reply-%d.http" % mib)
+        whole_output_reply(reply, mib * MIB)
+        with StandInCms(velcms, cms_dir, tls_pem=pem, commands_dir=commands, poll_ms=10) as cms:
+            cms.cpu = lambda: process_cpu_seconds(cms.process.pid)
+            for label, program in clients:
+                client = Client(build, os.path.join(cms_dir, label, "bin"), cms, program)
+                idle = idle_peak(client, measured)
+                peaks = []
+                for _ in range(rounds):
+                    # The next run's requests: logon, then the invoke this reply answers.
+                    os.symlink(reply, os.path.join(cms.script_dir, "reply-%04d.http" % (len(cms.requests()) + 2)))
+                    peaks.append(output_relay(cms, client, measured, mib * MIB)[1])
+                peak = statistics.median(peaks)
+                print("%-10d %-9s %14d %14d %14.2f %16.2f" % (mib, label, peak, idle, peak / (mib * 1024.0),
+                                                              (peak - idle) / (mib * 1024.0)))
+        os.remove(reply)
+
+
+def print_profile(cms, client, work, label):
+    total, groups = output_profile(cms, client, work)
+    print("Client instructions while relaying %d MiB of output (callgrind, exclusive), %s client"
+          % (PROFILE_MIB, label))
+    print("%-50s %12s %8s" % ("part", "M instr/MiB", "share"))
+    labels = [label for label, _ in PROFILE_GROUPS] + ["everything else"]
+    for name, count in zip(labels, groups):
+        print("%-50s %12.1f %7.1f%%" % (name, count / 1e6 / PROFILE_MIB, 100.0 * count / total))
+    print("%-50s %12.1f" % ("total", total / 1e6 / PROFILE_MIB))
+
+
 def main():
     build, runs = os.path.abspath(sys.argv[1]), int(sys.argv[2])
     output_mib, input_mib = int(sys.argv[3]), int(sys.argv[4])
+    baseline = os.path.abspath(sys.argv[5]) if len(sys.argv) > 5 and sys.argv[5] else None
     velcms = os.path.join(build, "vel", "tools", "cms", "velcms")
     pki = make_pki()
     work = tempfile.mkdtemp(prefix="vel-bench-client-")
@@ -387,6 +506,8 @@ def main():
             sessions = Sessions()
             short = short_command(cms, client, curl, sessions, runs)
             call = status_cost(cms, client, curl, sessions, runs, short, Measured(build, work))
+            floor_mib = max(1, output_mib // 4)
+            floor = curl_floor(cms, client, curl, sessions, Measured(build, work), floor_mib, max(3, runs // 6))
 
         print("Client round trips over TLS on 127.0.0.1 (stand-in CMS), %d runs, alternating" % runs)
         client_median, curl_median = statistics.median(short["client"]), statistics.median(short["curl"])
@@ -409,14 +530,37 @@ def main():
             relay_client = Client(build, os.path.join(work, "client-plain", "bin"), plain)
             measured = Measured(build, work)
 
-            print("Output relay (command writes N MiB to standard output; 1 MiB per status reply)")
-            print("%-10s %8s %10s %14s %16s %16s" % ("size MiB", "seconds", "MB/s", "client RSS KiB",
-                                                     "client CPU ms/MiB", "server CPU ms/MiB"))
-            for mib in sorted({max(1, output_mib // 4), output_mib}):
-                elapsed, peak, cpu, server = output_relay(plain, relay_client, measured, mib * MIB)
-                print("%-10d %8.2f %10.1f %14d %16.2f %16.2f" % (
-                    mib, elapsed, mib * MIB / 1e6 / elapsed, peak, ms(cpu) / mib, ms(server) / mib))
+            clients = [("current", relay_client)]
+            if baseline:
+                clients.append(("baseline", Client(build, os.path.join(work, "client-baseline", "bin"), plain,
+                                                   baseline)))
+            small, large = max(1, output_mib // 4), output_mib
+            rounds = max(3, runs // 6)
+            print("Output relay (command writes N MiB to standard output; 1 MiB per status reply;"
+                  " %d rounds at %d MiB, 1 at %d MiB, clients in turn, medians)" % (rounds, small, large))
+            print(RELAY_HEADER)
+            figures = {}
+            for mib, count in sorted({small: rounds, large: 1}.items()):
+                figures[mib] = side_by_side(plain, clients, measured, mib, count)
+                for label, _ in clients:
+                    print(relay_row(mib, label, figures[mib][label]))
+            print("curl fetching the same replies (%d MiB, to /dev/null): %.2f ms CPU per MiB" % (floor_mib, ms(floor)))
+            for mib in sorted(figures):
+                current = figures[mib]["current"]
+                seconds_per_mib = current[0] / mib
+                print("%d MiB: stand-in CPU %.0f%% of the wall time (%.2f of %.2f ms per MiB), client CPU %.0f%%"
+                      % (mib, 100.0 * current[3] / current[0], ms(current[3]) / mib, ms(seconds_per_mib),
+                         100.0 * current[2] / current[0]))
+                if baseline:
+                    old = figures[mib]["baseline"]
+                    print("%d MiB: current/baseline: client CPU per MiB %.3f, MB/s %.3f, peak RSS %.3f"
+                          % (mib, current[2] / old[2], old[0] / current[0], current[1] / old[1]))
             print()
+            if baseline:
+                one_reply_memory(velcms, work, pki.server_pem, commands,
+                                 [("current", None), ("baseline", baseline)], build, measured,
+                                 ONE_REPLY_MIB, 3)
+                print()
             print("Input relay (N MiB of %d-byte lines piped to standard input; remote wc -c)" % len(INPUT_LINE))
             print("%-10s %8s %10s %14s %16s %16s" % ("size MiB", "seconds", "MB/s", "client RSS KiB",
                                                      "client CPU ms/MiB", "server CPU ms/MiB"))
@@ -425,13 +569,9 @@ def main():
                 print("%-10d %8.2f %10.1f %14d %16.2f %16.2f" % (
                     mib, elapsed, mib * MIB / 1e6 / elapsed, peak, ms(cpu) / mib, ms(server) / mib))
             if shutil.which("valgrind") and shutil.which("callgrind_annotate"):
-                total, groups = output_profile(plain, relay_client, work)
-                print()
-                print("Client instructions while relaying %d MiB of output (callgrind, exclusive)" % PROFILE_MIB)
-                print("%-50s %12s %8s" % ("part", "M instr/MiB", "share"))
-                labels = [label for label, _ in PROFILE_GROUPS] + ["everything else"]
-                for label, count in zip(labels, groups):
-                    print("%-50s %12.1f %7.1f%%" % (label, count / 1e6 / PROFILE_MIB, 100.0 * count / total))
+                for label, client in clients:
+                    print()
+                    print_profile(plain, client, work, label)
         finally:
             plain.stop()
     finally:

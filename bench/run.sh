@@ -7,7 +7,10 @@
 # VEL_BENCH_RUNS (other repeated measurements per variant, default 31),
 # VEL_BENCH_OUTPUT_MIB (output relay size, default 1024), VEL_BENCH_INPUT_MIB (input relay
 # size beside it, default 100), VEL_BENCH_RELAY_RUNS (rounds of the input bench, default 3; one
-# round at the large size), VEL_BENCH_RELAY_MIB (its two sizes, default "256 4096").
+# round at the large size), VEL_BENCH_RELAY_MIB (its two sizes, default "256 4096"),
+# VEL_BENCH_BASELINE (a git revision whose client the output relay, the memory within one reply
+# and the TLS counts are compared with, side by side; default 4700657, the client before its own
+# Base64 reader and the TLS session hand-over; empty: no comparison).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$root/build-bench
@@ -37,9 +40,26 @@ cmake -S "$root/bench" -B "$build" -DCMAKE_BUILD_TYPE=Release > "$build/configur
   { cat "$build/configure.log"; exit 1; }
 cmake --build "$build" -j2 > "$build/build.log" 2>&1 || { tail -50 "$build/build.log"; exit 1; }
 
+# The baseline client, built from git beside the current one (Release, client only).
+baseline_rev=${VEL_BENCH_BASELINE-4700657}
+baseline_client=""
+if [[ -n $baseline_rev ]]; then
+  git -C "$root" rev-parse -q --verify "$baseline_rev^{commit}" > /dev/null ||
+    { echo "VEL_BENCH_BASELINE: no revision $baseline_rev in this clone" >&2; exit 1; }
+  rm -rf "$build/baseline-src"
+  mkdir -p "$build/baseline-src"
+  git -C "$root" archive "$baseline_rev" | tar -x -C "$build/baseline-src"
+  cmake -S "$build/baseline-src" -B "$build/baseline" -DCMAKE_BUILD_TYPE=Release -DVEL_BUILD_TESTS=OFF \
+    -DVEL_BUILD_LAUNCHER=OFF > "$build/baseline-configure.log" 2>&1 || { cat "$build/baseline-configure.log"; exit 1; }
+  cmake --build "$build/baseline" -j2 --target clifclient > "$build/baseline-build.log" 2>&1 ||
+    { tail -50 "$build/baseline-build.log"; exit 1; }
+  baseline_client=$build/baseline/client/clifclient
+fi
+
 echo "== Machine"
 echo "date:      $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo "commit:    $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)"
+echo "baseline:  ${baseline_rev:-none} (client only)"
 echo "cpus:      $(nproc) x $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)"
 echo "memory:    $(awk '/^MemTotal/ {printf "%.1f GiB", $2 / 1048576}' /proc/meminfo)"
 echo "kernel:    $(uname -r)"
@@ -57,9 +77,9 @@ python3 "$root/bench/launcher_prejvm.py" "$build" "$runs"
 load
 echo
 echo "== Client"
-python3 "$root/bench/tls_resumption.py" "$build"
+python3 "$root/bench/tls_resumption.py" "$build" "$baseline_client"
 echo
-python3 "$root/bench/client_bench.py" "$build" "$runs" "$output_mib" "$input_mib"
+python3 "$root/bench/client_bench.py" "$build" "$runs" "$output_mib" "$input_mib" "$baseline_client"
 load
 echo
 python3 "$root/bench/input_bench.py" "$build" "$relay_runs" "$relay_small" "$relay_large" 1

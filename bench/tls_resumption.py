@@ -3,9 +3,10 @@
 A TLS front end (Python's ssl module, the stand-in's certificate) passes each
 connection on to the stand-in CMS serving plain HTTP and notes whether the client's
 handshake resumed an earlier session. The client runs a short command and a command
-that it polls for a second; the table counts full and resumed handshakes per service.
+that it polls for a second; the table counts full and resumed handshakes per service,
+for the current client and, when given, an earlier build of it.
 
-usage: tls_resumption.py BUILD_DIR
+usage: tls_resumption.py BUILD_DIR [BASELINE_CLIENT]
 """
 
 import os
@@ -98,6 +99,9 @@ class TlsFront:
 
 def main():
     build = os.path.abspath(sys.argv[1])
+    clients = [("current", os.path.join(build, "vel", "client", "clifclient"))]
+    if len(sys.argv) > 2 and sys.argv[2]:
+        clients.append(("baseline", os.path.abspath(sys.argv[2])))
     pki = make_pki()
     work = tempfile.mkdtemp(prefix="vel-bench-tls-")
     cms = None
@@ -115,22 +119,23 @@ def main():
         match = re.search(r":(\d+)", cms.stdout.readline().decode().rsplit("//", 1)[-1])
         front = TlsFront(pki.server_pem, int(match.group(1)))
         base = "https://127.0.0.1:%d" % front.port
-        bin_dir = os.path.join(work, "client", "bin")
-        write_client_config(bin_dir, base + LOGON_PATH, base + INVOKE_PATH)
         print("TLS session resumption of clifclient (handshakes seen by a TLS front end)")
-        print("%-8s %-8s %8s %8s" % ("command", "service", "full", "resumed"))
-        for command in ("hello", "pause"):
-            os.symlink(os.path.join(build, "vel", "client", "clifclient"), os.path.join(bin_dir, command))
-            before = len(front.connections)
-            result = subprocess.run([os.path.join(bin_dir, command), "--user", "admin", "--pass", "secret"],
-                                    env={"PATH": "/usr/bin:/bin", "HOME": work}, stdin=subprocess.DEVNULL,
-                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
-            if result.returncode != 0:
-                raise RuntimeError("client failed: %r %r" % (result.stdout, result.stderr))
-            seen = front.connections[before:]
-            for label, path in (("logon", LOGON_PATH), ("clif", INVOKE_PATH)):
-                mine = [resumed for p, resumed in seen if p == path]
-                print("%-8s %-8s %8d %8d" % (command, label, mine.count(False), mine.count(True)))
+        print("%-9s %-8s %-8s %8s %8s" % ("client", "command", "service", "full", "resumed"))
+        for name, program in clients:
+            bin_dir = os.path.join(work, name, "bin")
+            write_client_config(bin_dir, base + LOGON_PATH, base + INVOKE_PATH)
+            for command in ("hello", "pause"):
+                os.symlink(program, os.path.join(bin_dir, command))
+                before = len(front.connections)
+                result = subprocess.run([os.path.join(bin_dir, command), "--user", "admin", "--pass", "secret"],
+                                        env={"PATH": "/usr/bin:/bin", "HOME": work}, stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+                if result.returncode != 0:
+                    raise RuntimeError("client failed: %r %r" % (result.stdout, result.stderr))
+                seen = front.connections[before:]
+                for label, path in (("logon", LOGON_PATH), ("clif", INVOKE_PATH)):
+                    mine = [resumed for p, resumed in seen if p == path]
+                    print("%-9s %-8s %-8s %8d %8d" % (name, command, label, mine.count(False), mine.count(True)))
     finally:
         if front:
             front.stop()

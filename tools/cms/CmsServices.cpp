@@ -166,7 +166,7 @@ int ns5__invoke(struct soap* soap, std::string in0, std::string, ns3__Map* in2,
 
     std::string error;
     std::unique_ptr<CommandSession> session =
-        CommandSession::start(path, args, commandEnvironment(in2), error);
+        CommandSession::start(path, args, commandEnvironment(in2), state.options.maxChunk, error);
     if (!session)
         return soap_receiver_fault(soap, ("Cannot start the command: " + error).c_str(), nullptr);
     std::string sessionId = "session-" + std::to_string(++state.sessionCount);

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 namespace
@@ -25,6 +26,18 @@ void setNonBlocking(int fd)
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
 }
 
+// Makes the pipe hold up to size bytes, or as much as the system allows
+// (fs.pipe-max-size, 1 MiB by default); a pipe it cannot enlarge keeps its size.
+void enlargePipe(int fd, size_t size)
+{
+    const int capped = static_cast<int>(std::min<size_t>(size, INT_MAX));
+    if (fcntl(fd, F_GETPIPE_SZ) >= capped)
+        return;
+    for (int want = capped; want > 65536; want /= 2)
+        if (fcntl(fd, F_SETPIPE_SZ, want) >= 0)
+            return;
+}
+
 // Longest wait, within one status call, for the command to take the input of that call.
 const int INPUT_WAIT_MS = 1000;
 
@@ -39,7 +52,7 @@ long long nowMs()
 std::unique_ptr<CommandSession> CommandSession::start(const std::string& path,
                                                       const std::vector<std::string>& args,
                                                       const std::vector<std::string>& env,
-                                                      std::string& error)
+                                                      size_t outputBuffer, std::string& error)
 {
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) != 0)
@@ -101,6 +114,8 @@ std::unique_ptr<CommandSession> CommandSession::start(const std::string& path,
     close(out[1]);
     close(err[1]);
     setNonBlocking(in[1]);
+    enlargePipe(out[0], outputBuffer);
+    enlargePipe(err[0], outputBuffer);
     setNonBlocking(out[0]);
     setNonBlocking(err[0]);
     return std::unique_ptr<CommandSession>(new CommandSession(pid, in[1], out[0], err[0]));

@@ -24,11 +24,14 @@ struct SessionProgress
 class CommandSession
 {
 public:
-    // Starts the program; on failure returns null and sets error.
+    // Starts the program; on failure returns null and sets error. The output
+    // pipes hold up to outputBuffer bytes (as far as the system allows), so
+    // that a command can write a whole reply's worth between two status calls,
+    // as the CMS buffers a command's output between polls.
     static std::unique_ptr<CommandSession> start(const std::string& path,
                                                  const std::vector<std::string>& args,
                                                  const std::vector<std::string>& env,
-                                                 std::string& error);
+                                                 size_t outputBuffer, std::string& error);
     ~CommandSession();
 
     CommandSession(const CommandSession&) = delete;
