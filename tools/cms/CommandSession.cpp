@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 
 namespace
@@ -26,11 +25,12 @@ void setNonBlocking(int fd)
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
 }
 
-// Makes the pipe hold up to size bytes, or as much as the system allows
-// (fs.pipe-max-size, 1 MiB by default); a pipe it cannot enlarge keeps its size.
+// Makes the pipe hold up to size bytes (at most 16 MiB), or as much as the
+// system allows (fs.pipe-max-size, 1 MiB by default, unless root); a pipe it
+// cannot enlarge keeps its size.
 void enlargePipe(int fd, size_t size)
 {
-    const int capped = static_cast<int>(std::min<size_t>(size, INT_MAX));
+    const int capped = static_cast<int>(std::min<size_t>(size, 16 << 20));
     if (fcntl(fd, F_GETPIPE_SZ) >= capped)
         return;
     for (int want = capped; want > 65536; want /= 2)
