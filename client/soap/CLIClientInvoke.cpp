@@ -102,6 +102,8 @@ SoapError* CLIClientInvoke::getSoapError()
     return soapError ? &*soapError : nullptr;
 }
 
+// Not const: it changes the context that the next call connects with.
+// NOLINTNEXTLINE(readability-make-member-function-const)
 void CLIClientInvoke::resumeTlsSessionOf(const CLIClientLogon& logon)
 {
     handOverTlsSession(logon.soapContext(), proxy.soap);

@@ -71,7 +71,10 @@ void RequestExchange::record(const std::string& dir) const
 {
     // Written before the request, so that a reader who sees the request sees this too.
     if (m_context->ssl)
-        std::ofstream(fileName(dir, "handshake", ".txt")) << (SSL_session_reused(m_context->ssl) ? "resumed" : "full");
+    {
+        const char* kind = SSL_session_reused(m_context->ssl) ? "resumed" : "full";
+        std::ofstream(fileName(dir, "handshake", ".txt")) << kind;
+    }
     std::string path = fileName(dir, "request");
     std::ofstream(path + ".tmp", std::ios::binary) << m_request;
     if (std::rename((path + ".tmp").c_str(), path.c_str()) != 0)  // readers never see half a file
