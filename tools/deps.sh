@@ -13,7 +13,7 @@ for suite in "$@"; do
   case $suite in
     fuzz) pkgs+=(clang-14 libclang-rt-14-dev) ;;
     static) pkgs+=(clang-14 clang-tidy cppcheck) ;;
-    trees) pkgs+=(debootstrap) ;;
+    trees) pkgs+=(debootstrap arch-test) ;;
     *) echo "deps.sh: unknown suite $suite (fuzz, static, trees)" >&2; exit 2 ;;
   esac
 done

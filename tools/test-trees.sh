@@ -82,6 +82,7 @@ skipped_tests() {
 }
 
 failures=()
+skipped=()
 
 amd64_tree() {
   local base=$cache/bookworm-amd64-minbase.tar
@@ -161,7 +162,15 @@ echo "== fresh Debian trees ($trees), commit $commit"
 for arch in $trees; do
   case $arch in
     amd64) amd64_tree || failures+=("amd64: tree") ;;
-    i386) i386_tree || failures+=("i386: tree") ;;
+    i386)
+      # A kernel built without 32-bit x86 support (IA32 emulation) can run no i386 program, so
+      # there is no tree to test in; the step says so and the amd64 tree still counts.
+      if arch-test i386 > /dev/null 2>&1; then
+        i386_tree || failures+=("i386: tree")
+      else
+        skipped+=("i386: this kernel runs no 32-bit x86 programs ($(arch-test i386 2>&1 | head -1 || true))")
+        echo "-- ${skipped[-1]}: skipped"
+      fi ;;
     *) echo "test-trees: no tree $arch" >&2; exit 2 ;;
   esac
 done
@@ -170,4 +179,5 @@ if ((${#failures[@]})); then
   printf 'FAIL: %s\n' "${failures[@]}"
   exit 1
 fi
+((${#skipped[@]} == 0)) || printf 'SKIPPED: %s\n' "${skipped[@]}"
 echo "test-trees: passed"
