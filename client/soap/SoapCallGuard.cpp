@@ -8,6 +8,7 @@
 #include <strings.h>
 #include <sys/socket.h>
 
+#include "SoapReadBatching.h"
 #include "soapH.h"
 
 namespace
@@ -68,4 +69,5 @@ void prepareSoapConnections(struct soap* context)
     }
     context->fpost = postOnGuardedSocket;
     context->fposthdr = postHeaderWithoutEncodings;
+    batchReplyReads(context);
 }

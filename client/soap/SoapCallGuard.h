@@ -15,7 +15,8 @@ int checkSoapCall(struct soap* context, const char* endpoint);
 // three minutes bound data that the peer never acknowledges: a CMS that was powered off or cut
 // off mid-call fails the call within minutes, while a live one that takes an hour to answer
 // is still waited for. Requests offer no compressed reply (no Accept-Encoding); one that
-// comes compressed all the same is still read.
+// comes compressed all the same is still read. The reads of long replies are
+// batched (SoapReadBatching.h).
 void prepareSoapConnections(struct soap* context);
 
 #endif

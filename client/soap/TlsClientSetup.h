@@ -3,6 +3,11 @@
 
 struct soap;
 
+// What one read from a TLS connection may take at once (the TLS layer's
+// read-ahead buffer); the most of a reply that the TLS layer holds before the
+// runtime has it.
+const int TLS_READ_BUFFER_BYTES = 128 * 1024;
+
 // Sets up TLS on a client context: the server's certificate must verify
 // against "server_cert.pem" of the client configuration directory (and only
 // against it, never the system's default CA store), the random generator is

@@ -16,6 +16,7 @@ import socket
 import ssl
 import struct
 import threading
+import time
 
 
 class Connection:
@@ -90,6 +91,26 @@ def reset_after(raw):
         conn.read_request()
         conn.send(raw)
         conn.reset()
+    return behave
+
+
+def reply_and_hold(raw, held):
+    """Reads the request, sends these bytes in pieces of 16 KiB a millisecond apart (the client
+    waits for each) and keeps the connection open until the client closes it; appends to held
+    whether the server's time-out ended the wait instead."""
+    def behave(conn):
+        conn.read_request()
+        for start in range(0, len(raw), 16384):
+            conn.send(raw[start:start + 16384])
+            time.sleep(0.001)
+        try:
+            while conn.sock.recv(4096):
+                pass
+            held.append(False)
+        except socket.timeout:
+            held.append(True)
+        except (ssl.SSLError, OSError):
+            held.append(False)
     return behave
 
 

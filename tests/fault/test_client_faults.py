@@ -26,7 +26,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "support"))
 sys.path.insert(0, HERE)
 import vel_testsupport as vt  # noqa: E402
 from fault_server import (FaultServer, hang_up_while_receiving, http_response, refuse_after,  # noqa: E402
-                          reply, reset_after)
+                          reply, reply_and_hold, reset_after)
 
 CLIFCLIENT = None
 ENV = {"PATH": "/usr/bin:/bin", "LC_ALL": "C"}
@@ -247,7 +247,24 @@ def tcp_options_of(pid):
 class DeadPeer(ClientTestCase):
     """A CMS that vanishes mid-call (powered off, cut off by a firewall) ends the call within minutes:
     every connection probes an idle peer after 60 s, 8 times 15 s apart, and gives up on data left
-    unacknowledged for as long. A live server that is slow to answer is still waited for."""
+    unacknowledged for as long. A live server that is slow to answer is still waited for; one that
+    keeps the connection open after its reply is not."""
+
+    def test_long_reply_is_read_whole_while_the_server_keeps_the_connection_open(self):
+        # The reads of a long body wait for batches of bytes: none may wait for bytes the
+        # server does not owe once the reply is all sent.
+        for size in (3 << 20, (3 << 20) + 70000):
+            with self.subTest(size=size):
+                out = os.urandom(size)
+                held = []
+                started = record_reply("invoke", complete=False, pollPeriod=0, sessionId="s")
+                done = record_reply("status", complete=True, returnCode=0, out=out, sessionId="s")
+                with FaultServer(self.pem, [reply_and_hold(logon_ok(), held), reply_and_hold(started, held),
+                                            reply_and_hold(done, held)]) as server:
+                    result = self.run_client(server)
+                self.assertEqual((0, b""), (result.returncode, result.stderr), server.errors)
+                self.assertTrue(result.stdout == out, "%d of %d bytes" % (len(result.stdout), size))
+                self.assertEqual([False] * 3, held, "the client waited for the server to close")
 
     def test_every_connection_has_tcp_keep_alive(self):
         seen = []
