@@ -2,11 +2,15 @@
 // to each in the same pieces, must give the same bytes or the same refusal, and leave the
 // input at the same place. The first byte sets the size of the pieces the transport delivers
 // (so groups, references and markup fall across buffer ends); the rest is the element's text.
+// And the client's Base64 writer against the runtime's (soap_s2base64, the text that
+// soap_putbase64 sends): the rest, taken as bytes, must give the same text, of the length the
+// writer counts for it.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "Base64Encoding.h"
 #include "soapH.h"
 
 namespace {
@@ -50,6 +54,24 @@ void expectSameRest(struct soap* a, struct soap* b, const Feed& fa, const Feed& 
     }
 }
 
+void expectSameText(const uint8_t* bytes, size_t size)
+{
+    struct soap runtime;
+    soap_init(&runtime);
+    const char* expected = soap_s2base64(&runtime, bytes, nullptr, int(size));
+    char* text = static_cast<char*>(std::malloc(base64TextLength(size) + 1));
+    const size_t length = encodeBase64(bytes, size, text);
+    if (!expected || length != base64TextLength(size) || length != std::strlen(expected)
+        || std::memcmp(expected, text, length) != 0)
+    {
+        std::fprintf(stderr, "texts differ for %zu bytes\n", size);
+        std::abort();
+    }
+    std::free(text);
+    soap_end(&runtime);
+    soap_done(&runtime);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -91,5 +113,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     soap_destroy(&client);
     soap_end(&client);
     soap_done(&client);
+    expectSameText(data + 1, size - 1);
     return 0;
 }
