@@ -440,6 +440,7 @@ class JavaMain(LauncherTestCase):
         if not shutil.which("localedef"):
             self.skipTest("no localedef here")
         locales = os.path.join(self.ws.root, "locales")
+        os.mkdir(locales)
         made = subprocess.run(["localedef", "-i", "en_US", "-f", "ISO-8859-1", locales + "/en_US.ISO-8859-1"],
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         if made.returncode not in (0, 1) or not os.path.isdir(locales + "/en_US.ISO-8859-1"):
