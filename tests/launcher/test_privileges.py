@@ -159,12 +159,14 @@ class SetUserIdLauncher(unittest.TestCase):
 
     def test_starter_that_holds_the_capabilities_leaves_no_dumpable_process(self):
         # Root runs the command for the caller and hands on the capabilities the copy would raise
-        # (inherited and ambient), so the exec raises nothing and the kernel leaves the process
+        # (inherited, or inherited and ambient), so the exec raises nothing and the kernel leaves the process
         # dumpable: the launcher makes itself non-dumpable before setKeys, for the whole run.
-        handed_on = ["--inh-caps=+dac_read_search", "--ambient-caps=+dac_read_search"]
+        inherited = ["--inh-caps=+dac_read_search"]
+        ambient = inherited + ["--ambient-caps=+dac_read_search"]
         binds = [(self.opt, "/opt"), (self.var_opt, "/var/opt")]
-        for bin_dir, secure in [(self.caps_bin, True), (self.plain_bin, False)]:
-            with self.subTest(bin_dir=bin_dir):
+        for bin_dir, handed_on, secure in [(self.caps_bin, inherited, True), (self.caps_bin, ambient, True),
+                                           (self.plain_bin, ambient, False)]:
+            with self.subTest(bin_dir=bin_dir, handed_on=handed_on):
                 argv = ["setpriv", "--reuid", self.runner, "--regid", self.runner, "--clear-groups"] + handed_on
                 argv += [os.path.join(bin_dir, "velnode")]
                 node = run(namespaced(binds, argv), env=self.ws.env(None), preexec_fn=restrictive_mask)
@@ -175,6 +177,7 @@ class SetUserIdLauncher(unittest.TestCase):
                     self.assertNoPrivilegeLeft(node, "0022")
                 else:
                     # No secure start: the Java main keeps what its starter gave it.
+                    self.assertIn("0000000000000004/0000000000000004", node.value("caps"))
                     self.assertNotDumpable(node, "procOwner")
 
     def hostile_env(self, base):
