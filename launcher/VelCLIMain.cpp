@@ -1,5 +1,6 @@
 // Entry point of vellauncher: the name it was started under picks the command.
 #include "VelCLI.h"
+#include "VelPriv.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -30,6 +31,9 @@ void openNullOnClosedStandardDescriptors()
 
 int main(int argc, char** argv, char** envp)
 {
+    // First of all, before anything is read with the start privileges.
+    if (!VelPriv::protectPrivilegedStart())
+        return 1;
     openNullOnClosedStandardDescriptors();
     // Without argv[0] there is no command name to look up.
     if (argc < 1 || argv[0] == nullptr)

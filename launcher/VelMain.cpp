@@ -14,6 +14,29 @@ const char* const MAIN_METHOD = "main";
 const char* const MAIN_SIGNATURE = "([Ljava/lang/String;)V";
 const char* const STRING_CLASS = "java/lang/String";
 
+// The name of the locale's character set as the runtime reports it ("native.encoding", from JDK 17
+// on), or null where it reports none. From JDK 18 on the runtime's default character set is UTF-8
+// whatever the locale, so the default no longer decodes an argument in the user's own encoding.
+jstring nativeEncoding(JNIEnv* env)
+{
+    jstring name = nullptr;
+    jclass systemClass = env->FindClass("java/lang/System");
+    jmethodID getProperty = systemClass == nullptr ? nullptr
+        : env->GetStaticMethodID(systemClass, "getProperty", "(Ljava/lang/String;)Ljava/lang/String;");
+    jstring key = getProperty == nullptr ? nullptr : env->NewStringUTF("native.encoding");
+    if (key != nullptr)
+        name = static_cast<jstring>(env->CallStaticObjectMethod(systemClass, getProperty, key));
+    if (env->ExceptionCheck() == JNI_TRUE) {
+        env->ExceptionClear();
+        name = nullptr;
+    }
+    if (key != nullptr)
+        env->DeleteLocalRef(key);
+    if (systemClass != nullptr)
+        env->DeleteLocalRef(systemClass);
+    return name;
+}
+
 } // namespace
 
 void VelCMD::callMain(int argc, char** argv)
@@ -72,8 +95,9 @@ jobjectArray VelCMD::convertArgs(int argc, char** argv)
 jstring VelCMD::convertString(const char* text)
 {
     DBG_ENTER("VelCMD::ConvertString");
-    // Built from raw bytes by the String constructor, so the runtime's default
-    // character set (from the locale) decodes it, not modified UTF-8.
+    // Built from raw bytes by a String constructor, so the locale's character set decodes it, not
+    // modified UTF-8: the one the runtime names as the native encoding, else (before JDK 17, or
+    // a name the runtime cannot decode) the runtime's default, which then follows the locale.
     jsize length = static_cast<jsize>(strlen(text));
     jclass stringClass = myEnv->FindClass(STRING_CLASS);
     checkCall(stringClass == nullptr, VelMessages::noStringClass(myName));
@@ -83,8 +107,20 @@ jstring VelCMD::convertString(const char* text)
     checkCall(bytes == nullptr, VelMessages::noByteArray(myName));
     myEnv->SetByteArrayRegion(bytes, 0, length, reinterpret_cast<const jbyte*>(text));
     checkCall(false, VelMessages::byteArrayException(myName), true);
-    auto result = static_cast<jstring>(myEnv->NewObject(stringClass, constructor, bytes));
-    checkCall(result == nullptr, VelMessages::cannotConstructString(myName), true);
+    jstring result = nullptr;
+    jstring encoding = nativeEncoding(myEnv);
+    jmethodID decodingConstructor = encoding == nullptr ? nullptr
+        : myEnv->GetMethodID(stringClass, "<init>", "([BLjava/lang/String;)V");
+    if (decodingConstructor != nullptr)
+        result = static_cast<jstring>(myEnv->NewObject(stringClass, decodingConstructor, bytes, encoding));
+    if (myEnv->ExceptionCheck() == JNI_TRUE)
+        myEnv->ExceptionClear();   // an encoding the runtime does not know: its default decodes
+    if (encoding != nullptr)
+        myEnv->DeleteLocalRef(encoding);
+    if (result == nullptr) {
+        result = static_cast<jstring>(myEnv->NewObject(stringClass, constructor, bytes));
+        checkCall(result == nullptr, VelMessages::cannotConstructString(myName), true);
+    }
     myEnv->DeleteLocalRef(bytes);
     myEnv->DeleteLocalRef(stringClass);
     DBG_LEAVE("VelCMD::ConvertString");

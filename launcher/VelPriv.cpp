@@ -174,6 +174,27 @@ bool askEveryThread(int signal)
 
 } // namespace
 
+bool VelPriv::startsPrivileged()
+{
+    if (isSecureStart())
+        return true;
+    // The ambient set is always part of the permitted and inheritable ones.
+    __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (syscall(SYS_capget, &header, data) != 0)
+        return true;   // what cannot be read counts as held
+    for (const __user_cap_data_struct& word : data) {
+        if (word.permitted != 0 || word.effective != 0 || word.inheritable != 0)
+            return true;
+    }
+    return false;
+}
+
+bool VelPriv::protectPrivilegedStart()
+{
+    return !startsPrivileged() || prctl(PR_SET_DUMPABLE, 0L, 0L, 0L, 0L) == 0;
+}
+
 const std::vector<std::string>& VelPriv::secureStartOptions()
 {
     static const std::vector<std::string> options = {

@@ -15,6 +15,17 @@ public:
     // memory contents into a file of the caller's.
     static const std::vector<std::string>& secureStartOptions();
 
+    // Whether the process started with privileges that a caller must not reach: a secure start, or
+    // a capability in any set, whoever gave it (file capabilities, a starter that kept its own,
+    // inherited or ambient ones).
+    static bool startsPrivileged();
+
+    // For a privileged start: makes the process non-dumpable (no core file, no ptrace, no
+    // /proc/PID/mem or environ for the caller) before it reads anything with its privileges. The
+    // kernel does so itself only when an exec raises them; giving them up later keeps it so, to the
+    // end of the process. False when it cannot be done.
+    static bool protectPrivilegedStart();
+
     // Sets the real, effective and saved group IDs to gid; true when all three hold it.
     static bool resetGroupIDs(gid_t gid);
 

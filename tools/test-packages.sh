@@ -76,7 +76,7 @@ check "launcher component: log directory and manual page" \
   test -d "$work/stage-l/var/opt/vel/logs" -a -f "$work/stage-l/usr/share/man/man8/vellauncher.8.gz"
 check "launcher not set-user-ID by default" test ! -u "$work/stage-l/opt/vel/bin/vellauncher"
 check "launcher run path: product directories, then the JDK" \
-  bash -c "readelf -d '$work/stage-l/opt/vel/bin/vellauncher' | grep -q 'RUNPATH.*\[/opt/vel/lib:/opt/vel/j2re/lib/i386:/opt/vel/j2re/lib/i386/server:$JAVA_HOME/lib/server\]'"
+  bash -c "readelf -d '$work/stage-l/opt/vel/bin/vellauncher' | grep -q 'RUNPATH.*\[/opt/vel/lib:/opt/vel/j2re/lib/i386:/opt/vel/j2re/lib/i386/server:/opt/vel/j2re/lib:/opt/vel/j2re/lib/server:$JAVA_HOME/lib/server\]'"
 
 DESTDIR=$work/dest cmake --install "$build" --prefix / --component client > /dev/null
 check "client component alone, with DESTDIR" \

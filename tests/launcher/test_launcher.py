@@ -3,11 +3,12 @@ against the staged install tree (VEL_BASE_DIR) and private copies of it."""
 
 import os
 import shutil
+import subprocess
 import sys
 import unittest
 
 from launcher_env import (AUX_DISPATCHER, BASE_ENV, CLI_DISPATCHER, EXTRAS, JDK, LAUNCHER, STAGE,
-                          Workspace, mount_namespace_problem, run)
+                          Workspace, mount_namespace_problem, namespaced, run)
 
 CLI_COMMANDS = ["velexec", "velnode", "velngroup", "veltool", "veluser", "velrole", "veltoolbox",
                 "velauth", "veldebug", "velquery", "velfolder", "velmib", "velstm", "veltask",
@@ -85,6 +86,21 @@ def expected_options(base, cli, display="", browser="", path="/usr/bin:/bin"):
     ]
 
 
+# Runs PROGRAM with exactly the argument vector that follows it (none at all, or an empty program
+# name), which subprocess and os.exec* refuse: execv straight from the C library, in the
+# environment the interpreter was given.
+EXEC_SCRIPT = ("import ctypes, os, sys\n"
+               "libc = ctypes.CDLL(None, use_errno=True)\n"
+               "args = [os.fsencode(a) for a in sys.argv[2:]]\n"
+               "argv = (ctypes.c_char_p * (len(args) + 1))(*args, None)\n"
+               "libc.execv(os.fsencode(sys.argv[1]), argv)\n"
+               "sys.exit(99)\n")
+
+
+def exec_argv(program, argv):
+    return [sys.executable, "-I", "-c", EXEC_SCRIPT, program] + list(argv)
+
+
 class LauncherTestCase(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -145,18 +161,13 @@ class CommandTables(LauncherTestCase):
         for name in names:
             with self.subTest(name=name[:40]):
                 env = self.ws.env(VEL_DTRACE="0,31", VEL_SHOW_JVM_OPTS="")
-                result = run([name, "a"], env=env, executable=LAUNCHER)
+                result = run(exec_argv(LAUNCHER, [name, "a"]), env=env)
                 self.assertEqual((result.status, result.out, result.err), (1, "", ""))
 
 
     def test_empty_argument_vector_ends_with_status_1(self):
         # execve with no argv[0] at all; newer kernels hand the program an empty name instead.
-        script = ("import ctypes, sys\n"
-                  "libc = ctypes.CDLL(None, use_errno=True)\n"
-                  "empty = (ctypes.c_char_p * 1)(None)\n"
-                  "libc.execve(sys.argv[1].encode(), empty, empty)\n"
-                  "sys.exit(99)\n")
-        result = run([sys.executable, "-c", script, LAUNCHER])
+        result = run(exec_argv(LAUNCHER, []))
         self.assertEqual((result.status, result.out, result.err), (1, "", ""))
 
 
@@ -313,6 +324,19 @@ class InstallPaths(LauncherTestCase):
                                        "/opt/orvaconsole/webapps/ROOT/ui/jsp/resources",
                                        "/opt/orvaconsole/lib"])
 
+    @unittest.skipIf(NAMESPACE_PROBLEM, NAMESPACE_PROBLEM)
+    def test_product_runtime_in_todays_layout_comes_before_the_build_jdk(self):
+        # /opt/vel/j2re holds a runtime with lib/server/libjvm.so: the dynamic linker takes that one.
+        opt = os.path.join(self.ws.root, "runtime-opt")
+        os.makedirs(opt + "/vel")
+        os.symlink(JDK, opt + "/vel/j2re")
+        result = run(namespaced([(opt, "/opt")], [self.ws.link("velversion"), "x"]),
+                     env=self.ws.env(LD_DEBUG="libs"))
+        self.assertEqual((result.status, result.args()), (0, ["x"]), result.err)
+        loaded = [line.split("calling init: ", 1)[1] for line in result.err.splitlines()
+                  if "calling init: " in line and line.endswith("/libjvm.so")]
+        self.assertEqual(loaded, ["/opt/vel/j2re/lib/server/libjvm.so"])
+
     # A base path on a file system with 64-bit inode numbers: an overlay whose lower layer is on
     # another file system than its upper one numbers the lower files above 2^63 (xino). The
     # archives of the lib directory must still be on the class path, on a 32-bit build too.
@@ -409,6 +433,22 @@ class JavaMain(LauncherTestCase):
         ascii_locale = run([self.ws.link("velversion"), b"caf\xc3\xa9"], env=self.ws.env(LANG="C"))
         self.assertEqual(ascii_locale.status, 0, ascii_locale.err)
         self.assertEqual(ascii_locale.args(), ["caf\\ufffd\\ufffd"])
+
+    def test_argument_in_a_single_byte_locale_reaches_java_intact(self):
+        # The runtime's default character set is UTF-8 whatever the locale from JDK 18 on: the
+        # locale's own character set must decode the arguments all the same.
+        if not shutil.which("localedef"):
+            self.skipTest("no localedef here")
+        locales = os.path.join(self.ws.root, "locales")
+        os.mkdir(locales)
+        made = subprocess.run(["localedef", "-i", "en_US", "-f", "ISO-8859-1", locales + "/en_US.ISO-8859-1"],
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        if made.returncode not in (0, 1) or not os.path.isdir(locales + "/en_US.ISO-8859-1"):
+            self.skipTest("no ISO-8859-1 locale can be made here: " + made.stdout.decode(errors="replace"))
+        latin = run([self.ws.link("velversion"), b"caf\xe9", b"\xa4\xff"],
+                    env=self.ws.env(LANG="", LC_ALL="en_US.ISO-8859-1", LOCPATH=locales))
+        self.assertEqual(latin.status, 0, latin.err)
+        self.assertEqual(latin.args(), ["caf\\u00e9", "\\u00a4\\u00ff"])
 
     def test_normal_return_is_status_0_and_java_exit_status_passes(self):
         self.assertEqual(self.ws.command("velversion").status, 0)

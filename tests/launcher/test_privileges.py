@@ -68,6 +68,7 @@ class SetUserIdLauncher(unittest.TestCase):
             cls.owner_bin = cls.install_copy("owner-bin", cls.owner_uid)
             cls.group_bin = cls.install_copy("group-bin", 0, group=cls.owner_gid, mode=0o2755)
             cls.caps_bin = cls.install_copy("caps-bin", 0, mode=0o755, capabilities="cap_dac_read_search+ep")
+            cls.plain_bin = cls.install_copy("plain-bin", 0, mode=0o755)
         except Exception:
             cls.tearDownClass()
             raise
@@ -113,6 +114,11 @@ class SetUserIdLauncher(unittest.TestCase):
         caps = re.fullmatch(r"threads=(\d+) " + "/".join(["0" * 16] * 4), result.value("caps"))
         self.assertTrue(caps, result.value("caps"))
         self.assertGreater(int(caps.group(1)), 1)   # the virtual machine's threads, too
+        self.assertNotDumpable(result, "procOwner")
+
+    def assertNotDumpable(self, result, key):
+        """/proc/PID/status belongs to root, not to the caller: the process is not dumpable."""
+        self.assertEqual(result.value(key), "0", result.out)
 
     def check_copy(self, bin_dir, key_uid=None, key_gid=None, key_caps=None):
         """Keys with the start privileges, then none of them left for the Java main."""
@@ -125,6 +131,7 @@ class SetUserIdLauncher(unittest.TestCase):
         self.assertEqual(node.value("setKeysGids"), "%d,%d,%d" % (group, key_gid, key_gid))
         if key_caps:
             self.assertIn(key_caps, node.value("setKeysCaps"))
+        self.assertNotDumpable(node, "setKeysProcOwner")
         self.assertNoPrivilegeLeft(node, "0022")
 
         for name in ["velversion", "velpassword"]:
@@ -149,6 +156,29 @@ class SetUserIdLauncher(unittest.TestCase):
     def test_copy_with_file_capabilities_keeps_none_in_any_thread(self):
         held = "0000000000000004/0000000000000004/0000000000000000/0000000000000000"   # cap_dac_read_search
         self.check_copy(self.caps_bin, key_caps=held)
+
+    def test_starter_that_holds_the_capabilities_leaves_no_dumpable_process(self):
+        # Root runs the command for the caller and hands on the capabilities the copy would raise
+        # (inherited, or inherited and ambient), so the exec raises nothing and the kernel leaves the process
+        # dumpable: the launcher makes itself non-dumpable before setKeys, for the whole run.
+        inherited = ["--inh-caps=+dac_read_search"]
+        ambient = inherited + ["--ambient-caps=+dac_read_search"]
+        binds = [(self.opt, "/opt"), (self.var_opt, "/var/opt")]
+        for bin_dir, handed_on, secure in [(self.caps_bin, inherited, True), (self.caps_bin, ambient, True),
+                                           (self.plain_bin, ambient, False)]:
+            with self.subTest(bin_dir=bin_dir, handed_on=handed_on):
+                argv = ["setpriv", "--reuid", self.runner, "--regid", self.runner, "--clear-groups"] + handed_on
+                argv += [os.path.join(bin_dir, "velnode")]
+                node = run(namespaced(binds, argv), env=self.ws.env(None), preexec_fn=restrictive_mask)
+                self.assertEqual(node.status, 0, node.err)
+                self.assertIn("0000000000000004/0000000000000004", node.value("setKeysCaps"))
+                self.assertNotDumpable(node, "setKeysProcOwner")
+                if secure:
+                    self.assertNoPrivilegeLeft(node, "0022")
+                else:
+                    # No secure start: the Java main keeps what its starter gave it.
+                    self.assertIn("0000000000000004/0000000000000004", node.value("caps"))
+                    self.assertNotDumpable(node, "procOwner")
 
     def hostile_env(self, base):
         return self.ws.env(base, VEL_USE_ENV="", CLASSPATH="/evil/classes.jar", LD_LIBRARY_PATH="/evil/lib",

@@ -40,6 +40,7 @@ public final class Report {
         System.out.println("ids " + ids());
         System.out.println("gids " + gids());
         System.out.println("caps " + threadCapabilities());
+        System.out.println("procOwner " + procOwner());
         System.out.flush();
         for (String arg : args) {
             if (arg.equals("--read-stdin")) {
@@ -72,6 +73,18 @@ public final class Report {
             uid = "unreadable";
         }
         return "uid=" + uid + " umask=" + umask;
+    }
+
+    /**
+     * The user ID that owns /proc/self/status: the process's effective user ID while it is dumpable, 0 once
+     * it is not (then the caller may neither trace it nor read its memory).
+     */
+    public static String procOwner() {
+        try {
+            return String.valueOf(Files.getAttribute(Paths.get("/proc/self/status"), "unix:uid"));
+        } catch (Exception e) {
+            return "unreadable";
+        }
     }
 
     /** Real, effective and saved group IDs of this process. */

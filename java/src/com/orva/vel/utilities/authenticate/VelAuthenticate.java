@@ -11,6 +11,7 @@ public final class VelAuthenticate {
         System.out.println("setKeys " + Report.ids());
         System.out.println("setKeysGids " + Report.gids());
         System.out.println("setKeysCaps " + Report.threadCapabilities());
+        System.out.println("setKeysProcOwner " + Report.procOwner());
         System.out.flush();
         if ("throw".equals(System.getenv("VEL_STANDIN_SETKEYS"))) {
             throw new IllegalStateException("stand-in key failure requested");
