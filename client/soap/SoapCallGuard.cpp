@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 
 #include "SoapReadBatching.h"
+#include "TlsVerifyRecord.h"
 #include "soapH.h"
 
 namespace
@@ -46,6 +47,7 @@ int checkSoapCall(struct soap* context, const char* endpoint)
 {
     if (!context)
         return SOAP_EOM;
+    clearVerifyFailure();
     if (endpoint && *endpoint)
         return SOAP_OK;
     soap_begin(context);
