@@ -443,6 +443,12 @@ std::string ofUnreadableConfig(int error, const char* programPath)
     if (link[0] != '/')
         link = started.substr(0, started.rfind('/') + 1) + link;
     std::string targetDir = link.substr(0, link.rfind('/') + 1);
+    // A command linked to clifclient beside it (as installed) moves nothing.
+    char startedReal[PATH_MAX];
+    char targetReal[PATH_MAX];
+    if (realpath(started.substr(0, started.rfind('/') + 1).c_str(), startedReal) &&
+        realpath(targetDir.c_str(), targetReal) && std::strcmp(startedReal, targetReal) == 0)
+        return cause;
     cause += "\n" + started + " is a symbolic link to " + link +
              ": the configuration directory is taken from the path the command was started by, not from the "
              "link's target";
