@@ -7,21 +7,20 @@ of the host to the CMS key file, and checks the three streams.
 
 import os
 import re
+import sys
 import socket
 
 import clif_fixture as cf
 import vel_testsupport as vt
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fault"))
+from fault_server import FaultServer, http_response, reply  # noqa: E402
 
 NO_CONFIG = b"Unable to open config file; using local machine instead...\n"
 URL_ERROR = b"Could not read the URL's to logon to server and invoke commands\n"
 SETUP_FAILED = b" There was an error in CLIClientLogon constructor\n"
 INVOKE_FAILED = b"There was a problem invoking the command, "
 PANIC = b"Panic: Possibly lost connection to server\n"
-
-
-def raw_reply(body, status, reason, content_type="text/xml; charset=utf-8"):
-    return ("HTTP/1.1 %d %s\r\nContent-Type: %s\r\nContent-Length: %d\r\nConnection: close\r\n\r\n%s"
-            % (status, reason, content_type, len(body), body)).encode()
 
 
 def closed_port():
@@ -68,22 +67,6 @@ class Causes(cf.ClifTestCase):
     def tried(bindir, name):
         """The path the client tries for a file of its configuration directory."""
         return os.path.join(bindir, "..", "bin", name)
-
-    def script_next(self, offset, raw):
-        """Answers the request at offset (1 = first) of the next run with these raw bytes. The stand-in
-        numbers connections, failed handshakes too; the numbers ahead are scripted and the replies
-        left unused are removed after the test."""
-        first = max([r.number for r in self.cms.requests()] + [0]) + offset
-        for number in range(first, first + 8):
-            self.cms.script_raw(number, raw)
-
-        def remove_unused():
-            last = max([r.number for r in self.cms.requests()] + [0])
-            for name in os.listdir(self.cms.script_dir):
-                match = re.fullmatch(r"reply-(\d+)\.http", name)
-                if match and int(match.group(1)) > last:
-                    os.remove(os.path.join(self.cms.script_dir, name))
-        self.addCleanup(remove_unused)
 
     def run_in(self, bindir, args=(), user=True, **kwargs):
         return self.run_client(list(args), argv0=os.path.join(bindir, "velnode"), user=user, **kwargs)
@@ -139,12 +122,13 @@ class Causes(cf.ClifTestCase):
                        r"^velnode: certificate subject: CN=127\.0\.0\.1; issuer: CN=testca ")
 
     def test_http_error_status(self):
-        bindir = self.install()
-        self.script_next(1, raw_reply("no", 404, "Not Found", "text/html"))
-        self.assertRun(self.run_in(bindir), 255, cf.CONNECTION_HELP,
-                       r"^velnode: HTTP 404 Not Found from %s \(logon call\)$" % re.escape(self.cms.logon_url),
-                       r"^velnode: no logon service at that path: check velpimainurl= in %s$"
-                       % re.escape(self.tried(bindir, "CLIClientConfig.cfg")))
+        not_found = reply(http_response("no", 404, content_type="text/html"))
+        with FaultServer(vt.make_pki().server_pem, [not_found]) as server:
+            bindir = self.install(logon_url=server.url)
+            self.assertRun(self.run_in(bindir), 255, cf.CONNECTION_HELP,
+                           r"^velnode: HTTP 404 Not Found from %s \(logon call\)$" % re.escape(server.url),
+                           r"^velnode: no logon service at that path: check velpimainurl= in %s$"
+                           % re.escape(self.tried(bindir, "CLIClientConfig.cfg")))
 
     # ---- the configuration
 
@@ -225,11 +209,14 @@ class Causes(cf.ClifTestCase):
                          % self.cms.invoke_url.encode(), result.stderr)
 
     def test_fault_of_a_status_call(self):
-        self.command("velnode", "sleep 1; echo ran\n")
-        self.script_next(3, raw_reply(cf.fault_reply("Unknown session: s"), 500, "Internal Server Error"))
-        self.assertRun(self.run_in(self.bindir), 255, PANIC + b"Unknown session: s\n",
-                       r"^velnode: status refused by the CMS \(%s\): Unknown session: s$"
-                       % re.escape(self.cms.invoke_url))
+        started = cf.invoke_reply(complete=False, pollPeriod=0, sessionId="s")
+        with FaultServer(vt.make_pki().server_pem, [reply(http_response(cf.logon_reply("tok"))),
+                                                    reply(http_response(started)),
+                                                    reply(http_response(cf.fault_reply("Unknown session: s"), 500))
+                                                    ]) as server:
+            bindir = self.install(logon_url=server.url, invoke_url=server.url)
+            self.assertRun(self.run_in(bindir), 255, PANIC + b"Unknown session: s\n",
+                           r"^velnode: status refused by the CMS \(%s\): Unknown session: s$" % re.escape(server.url))
 
     def test_password_over_plain_http_still_goes(self):
         bindir = self.install(logon_url=self.plain.logon_url, invoke_url=self.plain.invoke_url)
@@ -237,6 +224,48 @@ class Causes(cf.ClifTestCase):
         self.assertEqual((0, b"ran\n"), (result.returncode, result.stdout))
         self.assertEqual(b"velnode: warning: the password goes in clear text to %s (an https:// URL would "
                          b"protect it)\n" % self.plain.logon_url.encode(), result.stderr)
+
+
+    # ---- clifclient --check: each mistake of the configuration found without a logon
+
+    def test_check_finds_each_mistake_without_a_logon(self):
+        pki = vt.make_pki()
+        plain_as_https = self.plain.logon_url.replace("http://", "https://")
+        tls_as_http = self.cms.invoke_url.replace("https://", "http://")
+        cases = (
+            ("good", {}, None),
+            ("host", dict(logon_url="https://no-such-host.invalid:50001/x"), r"FAIL  logon service: cannot resolve"),
+            ("port", dict(invoke_url="https://127.0.0.1:%d/x" % closed_port()),
+             r"FAIL  clif service: cannot connect to 127\.0\.0\.1 port \d+ .*Connection refused"),
+            ("other CA", dict(ca_cert=pki.public_ca_cert), r"FAIL  logon service: the certificate of .* does not verify"),
+            ("https to plain", dict(logon_url=plain_as_https), r"FAIL  logon service: TLS handshake with .* failed"),
+            ("http to TLS", dict(invoke_url=tls_as_http), r"FAIL  clif service: .*URL must start with https://"),
+            ("key typo", dict(cfg_text="velpimainur=%s\nclifserviceurl=%s\n" % (self.cms.logon_url,
+                                                                               self.cms.invoke_url)),
+             r"FAIL  logon service: no URL for the logon service"),
+            ("empty file", dict(cfg_text=""), r"FAIL  clif service: no URL for the clif service"),
+            ("no randomfile", dict(random_bytes=None), r"FAIL  randomfile: cannot read .*randomfile"),
+            ("empty randomfile", dict(random_bytes=0), r"FAIL  randomfile: .*randomfile is empty"),
+            ("no server_cert.pem", dict(ca_cert=False), r"FAIL  server_cert.pem: cannot read"),
+        )
+        for name, config, problem in cases:
+            with self.subTest(name):
+                bindir = self.install(**config)
+                os.symlink(cf.CLIFCLIENT, os.path.join(bindir, "clifclient"))
+                logons = sum(1 for r in self.cms.requests() if r.operation().startswith("logon"))
+                result = vt.run([os.path.join(bindir, "clifclient"), "--check"], env=cf.BASE_ENV, timeout=90)
+                out = result.stdout.decode()
+                self.assertIn("configuration directory: %s/../bin/\n" % bindir, out)
+                if problem is None:
+                    self.assertEqual(0, result.returncode, out)
+                    self.assertTrue(out.endswith("everything would work\n"), out)
+                    self.assertRegex(out, r"ok    logon service: .*TLSv1\.[23], the server's certificate verifies")
+                else:
+                    self.assertEqual(1, result.returncode, out)
+                    self.assertRegex(out, problem)
+                    self.assertRegex(out, r"\d problems? found: the commands would fail\n\Z")
+                self.assertEqual(b"", result.stderr)
+                self.assertEqual(logons, sum(1 for r in self.cms.requests() if r.operation().startswith("logon")))
 
 
 if __name__ == "__main__":
