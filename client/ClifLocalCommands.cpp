@@ -196,8 +196,11 @@ int check(const char* programPath)
     ClifCmdInvoker invoker;
     s_CLIConfigDirectory = invoker.getCLIConfigDirectory(programPath);
     Report report;
+    std::string startedBy = programPath;
+    if (!std::strchr(programPath, '/'))
+        startedBy += ", found through PATH in " + invoker.findDirInPath(programPath);
     std::cout << "configuration directory: " << absoluteDirectory(s_CLIConfigDirectory) << "\n"
-              << "  (from the path clifclient was started by, " << programPath
+              << "  (from the path clifclient was started by, " << startedBy
               << "; every command linked beside it reads the same)\n";
 
     std::string urls[2];
