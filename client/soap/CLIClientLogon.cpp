@@ -99,7 +99,7 @@ std::string CLIClientLogon::getLogonToken(std::string user)
     xsd__base64Binary keyBytes = requestBytes(m_keyBytes.data(), int(m_keyBytes.size()));
 
     clearSoapError();
-    ClifCause::warnIfClearText(proxy.endpoint ? proxy.endpoint : "", "the CMS key bytes");
+    ClifCause::warnIfClearText(proxy.endpoint ? proxy.endpoint : "", "the CMS key");
     ns0__logonAsRootResponse rootResponse;
     if (proxy.ns0__logonAsRoot(keyBytes, user, rootResponse) != SOAP_OK)
     {

@@ -54,7 +54,7 @@ std::string ofUnreadableConfig(int error, const char* programPath);
 std::string ofUnreadableKeyFile(const std::string& path);
 
 // Warns on standard error when `secret` (what travels: "the password", "the
-// CMS key bytes") is about to go to a plain http:// URL. The call still goes.
+// CMS key") is about to go to a plain http:// URL. The call still goes.
 void warnIfClearText(const std::string& url, const char* secret);
 
 // The URL without user information ("https://u:p@h/x" gives "https://h/x").
