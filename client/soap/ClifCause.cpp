@@ -154,7 +154,8 @@ std::string unknownEntries()
     while (file >> word && count < 5)
     {
         std::string::size_type equals = word.find('=');
-        if (equals == std::string::npos || equals == 0)
+        // "#KEY=value" is the sample file's way to show a setting without making it.
+        if (equals == std::string::npos || equals == 0 || word[0] == '#')
             continue;
         bool isKnown = false;
         for (const char* key : known)
