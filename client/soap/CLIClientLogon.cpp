@@ -122,7 +122,7 @@ void CLIClientLogon::recordFault(const char* operation)
                                             ClifCause::LOGON_SERVICE, operation));
 }
 
-void CLIClientLogon::noteIfEmpty(const std::string& token)
+void CLIClientLogon::noteIfEmpty(const std::string& token) const
 {
     if (token.empty())
         ClifCause::note("the logon service (" + ClifCause::urlForDisplay(proxy.endpoint) +

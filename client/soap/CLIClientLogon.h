@@ -32,7 +32,7 @@ public:
 
 private:
     void recordFault(const char* operation);
-    void noteIfEmpty(const std::string& token);
+    void noteIfEmpty(const std::string& token) const;
     void clearSoapError();
 
     VelpiMainSoapBinding proxy;

@@ -22,7 +22,7 @@
 
 namespace
 {
-std::string s_programName = "clifclient";
+std::string s_programName;  // empty until set: "clifclient"
 std::string s_noted;
 bool s_notedIsRoot = false;
 
@@ -212,12 +212,13 @@ namespace ClifCause
 {
 void setProgramName(const std::string& name)
 {
-    s_programName = name.empty() ? "clifclient" : name;
+    s_programName = name;
 }
 
 const std::string& programName()
 {
-    return s_programName;
+    static const std::string s_ownName = "clifclient";
+    return s_programName.empty() ? s_ownName : s_programName;
 }
 
 void report(const std::string& lines)
@@ -229,7 +230,7 @@ void report(const std::string& lines)
         std::string::size_type end = lines.find('\n', start);
         if (end == std::string::npos)
             end = lines.size();
-        text += s_programName + ": " + lines.substr(start, end - start) + "\n";
+        text += programName() + ": " + lines.substr(start, end - start) + "\n";
         start = end + 1;
     }
     std::cerr << text << std::flush;
