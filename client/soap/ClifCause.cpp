@@ -182,6 +182,18 @@ std::string absolutePath(const std::string& path)
     return dir + (path.compare(0, 2, "./") == 0 ? path.substr(2) : path);
 }
 
+std::string firstCertificateSubject(const std::string& path)
+{
+    FILE* file = std::fopen(path.c_str(), "r");
+    if (!file)
+        return "";
+    X509* cert = PEM_read_X509(file, nullptr, nullptr, nullptr);
+    std::fclose(file);
+    std::string subject = cert ? certificateName(X509_get_subject_name(cert)) : "";
+    X509_free(cert);
+    return subject;
+}
+
 std::string ofTlsHandshake(const struct soap* context, const std::string& shownUrl, const UrlParts& at)
 {
     const TlsVerifyFailure& verify = lastVerifyFailure();
@@ -189,10 +201,13 @@ std::string ofTlsHandshake(const struct soap* context, const std::string& shownU
     std::string pem = ClifCause::configFilePath("server_cert.pem");
     if (verify.failed)
     {
-        return "the certificate of " + where + " does not verify against " + pem + ": " + verify.reason +
-               "\ncertificate " + (verify.depth == 0 ? "" : "in its chain ") + "subject: " + verify.subject +
-               "; issuer: " + verify.issuer +
-               " (server_cert.pem must hold the CA certificate that signed the CMS's certificate)";
+        std::string cause = "the certificate of " + where + " does not verify against " + pem + ": " +
+                            verify.reason + "\ncertificate " + (verify.depth == 0 ? "" : "in its chain ") +
+                            "subject: " + verify.subject + "; issuer: " + verify.issuer;
+        if (verify.depth == 0 && !verify.subject.empty() && verify.subject == firstCertificateSubject(pem))
+            return cause + " (server_cert.pem holds this certificate itself; it must hold the certificate of "
+                           "its issuer, the CA that signed it)";
+        return cause + " (server_cert.pem must hold the CA certificate that signed the CMS's certificate)";
     }
     std::string reason = tlsReason(oneLine(faultStringOf(context)));
     std::string cause = "TLS handshake with " + where + " failed: " + reason;

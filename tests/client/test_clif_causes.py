@@ -121,6 +121,24 @@ class Causes(cf.ClifTestCase):
                        % (re.escape(self.cms.logon_url), re.escape(self.tried(bindir, "server_cert.pem"))),
                        r"^velnode: certificate subject: CN=127\.0\.0\.1; issuer: CN=testca ")
 
+    def test_server_certificate_itself_in_place_of_its_ca(self):
+        # The server's own certificate as the trust anchor: refused while the client trusts CA
+        # certificates only; once such a certificate may be pinned, the call goes through.
+        leaf = os.path.join(self.work, "server-only.pem")
+        with open(vt.make_pki().server_pem) as f:
+            text = f.read()
+        with open(leaf, "w") as f:
+            f.write(text[text.index("-----BEGIN CERTIFICATE-----"):])
+        bindir = self.install(ca_cert=leaf)
+        result = self.run_in(bindir)
+        if result.returncode == 0:
+            self.assertEqual((b"ran\n", b""), (result.stdout, result.stderr))
+            return
+        self.assertRun(result, 255, cf.CONNECTION_HELP,
+                       r"does not verify against %s: " % re.escape(self.tried(bindir, "server_cert.pem")),
+                       r"^velnode: certificate subject: CN=127\.0\.0\.1; issuer: CN=testca \(server_cert\.pem holds "
+                       r"this certificate itself; it must hold the certificate of its issuer, the CA that signed it\)$")
+
     def test_http_error_status(self):
         not_found = reply(http_response("no", 404, content_type="text/html"))
         with FaultServer(vt.make_pki().server_pem, [not_found]) as server:
