@@ -3,10 +3,15 @@ run against the stand-in CMS over TLS on 127.0.0.1 by the client with the trace 
 an earlier build without the trace (BASELINE_CLIENT), in turn, RUNS rounds each.
 
 Reports the median CPU time (user + system) of the client per run and per call, and the median wall
-time per run. The trace's lines go to a file, as they would to a terminal or a log.
+time per run. The trace's lines go to a file, as they would to a terminal or a log. CPU time on a
+shared machine varies by several per cent from run to run; the instruction counts of one run under
+callgrind (valgrind) are exact: what the start and end of a call cost (checkSoapCall, endSoapCall,
+with the trace's hooks inside them) against what a whole status call costs.
 
 usage: trace_cost.py CLIFCLIENT VELCMS RUNS [BASELINE_CLIENT]
 """
+
+import re
 
 import os
 import resource
@@ -70,14 +75,50 @@ def main():
                             traced = f.read().count(b"velnode: trace: ")
                         if traced != before_calls:
                             raise RuntimeError("%d trace lines for %d calls" % (traced, before_calls))
+            if shutil.which("valgrind") and shutil.which("callgrind_annotate"):
+                counted = {name: callgrind_counts(work, name, programs[name], extra, cms)
+                           for name, _, extra in variants}
         print("%d rounds, a command of %d output lines; medians per run" % (runs, LINES))
         print("%-22s %8s %12s %16s %10s" % ("client", "calls", "CPU ms", "CPU us per call", "wall ms"))
         for name, _, _ in variants:
             n = statistics.median(calls[name])
             c = statistics.median(cpu[name]) * 1e3
             print("%-22s %8d %12.1f %16.1f %10.1f" % (name, n, c, c * 1e3 / n, statistics.median(wall[name]) * 1e3))
+        if shutil.which("valgrind") and shutil.which("callgrind_annotate"):
+            print("\ninstructions (callgrind, one run each)")
+            print("%-22s %8s %26s %22s" % ("client", "calls", "call start + end per call", "status call, each"))
+            for name, _, _ in variants:
+                calls_made, guard, status, status_calls = counted[name]
+                print("%-22s %8d %26.0f %22.0f" % (name, calls_made, guard / calls_made, status / status_calls))
     finally:
         shutil.rmtree(work, ignore_errors=True)
+
+
+def callgrind_counts(work, name, program, extra, cms):
+    """(calls, instructions in checkSoapCall and endSoapCall, instructions in status calls, status calls)."""
+    out = os.path.join(work, "callgrind." + name.split()[0] + name.split()[-1].strip("()"))
+    env = {"PATH": "/usr/bin:/bin", "LC_ALL": "C"}
+    env.update(extra)
+    with open(os.path.join(work, "stderr"), "wb") as err:
+        subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out, program, "--user", "admin",
+                        "--pass", "secret"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err,
+                       env=env, timeout=600, check=True)
+    calls_made = sum(1 for f in os.listdir(cms.record_dir) if f.startswith("request-"))
+    shutil.rmtree(cms.record_dir)
+    os.makedirs(cms.record_dir)
+    report = subprocess.run(["callgrind_annotate", "--inclusive=yes", "--threshold=100", out],
+                            stdout=subprocess.PIPE, check=True).stdout.decode(errors="replace")
+    totals = {}
+    for line in report.splitlines():
+        # The function's own line (inlined parts are listed again under the headers they come from).
+        match = re.match(r"\s*([\d,]+) \([^)]*\)\s+\S*/(?:SoapCallGuard|soapClient)\.cpp:"
+                         r"(checkSoapCall|endSoapCall|soap_call_ns5__status)\(", line)
+        # The summary comes first; the annotated sources after it list some functions again.
+        if match and match.group(2) not in totals:
+            totals[match.group(2)] = int(match.group(1).replace(",", ""))
+    status_calls = max(1, calls_made - 2)
+    return (calls_made, totals.get("checkSoapCall", 0) + totals.get("endSoapCall", 0),
+            totals.get("soap_call_ns5__status", 0), status_calls)
 
 
 if __name__ == "__main__":

@@ -16,6 +16,8 @@
 namespace
 {
 const char s_pluginId[] = "clif-call-trace";
+// Set once a context has the plug-in; until then a call's start and end test this flag alone.
+bool s_recording = false;
 
 struct CallTrace
 {
@@ -149,11 +151,14 @@ void attach(struct soap* context, bool always)
 {
     if (!context || !(always || enabled()) || traceOf(context))
         return;
-    soap_register_plugin(context, createTrace);
+    if (soap_register_plugin(context, createTrace) == SOAP_OK)
+        s_recording = true;
 }
 
 void beginCall(struct soap* context, const char* operation, const char* endpoint)
 {
+    if (!s_recording)
+        return;
     CallTrace* trace = context ? traceOf(context) : nullptr;
     if (!trace)
         return;
@@ -165,6 +170,8 @@ void beginCall(struct soap* context, const char* operation, const char* endpoint
 
 void endCall(struct soap* context, int rc)
 {
+    if (!s_recording)
+        return;
     CallTrace* trace = context ? traceOf(context) : nullptr;
     if (!trace)
         return;

@@ -39,7 +39,8 @@ int recordVerifyResult(int ok, X509_STORE_CTX* store)
 
 void clearVerifyFailure()
 {
-    s_failure = TlsVerifyFailure();
+    if (s_failure.failed)
+        s_failure = TlsVerifyFailure();
 }
 
 const TlsVerifyFailure& lastVerifyFailure()
