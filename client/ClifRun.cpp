@@ -7,6 +7,7 @@
 
 #include "CLIClientInvoke.h"
 #include "CLIClientLogon.h"
+#include "ClifCause.h"
 #include "ClifMessages.h"
 
 namespace {
@@ -22,13 +23,17 @@ int exitStatusOf(int returnCode)
 
 int ClifCmdInvoker::invokeCluiCmd(int argc, char** argv)
 {
+    const char* programPath = argc > 0 && argv[0] ? argv[0] : "";
+    ClifCause::setProgramName(stripFullPath(programPath));
     if (parseCommandLine(argc, argv) != 0)
         return 1;
     if (m_cms.empty())
         fillCms();
     int urlError = readUrls();
-    if (urlError != 0)
+    if (urlError != 0) {
+        ClifCause::report(ClifCause::ofUnreadableConfig(urlError, programPath));
         return urlError;
+    }
     if (m_envMap.empty())
         fillEnvmap();
     if (m_username.empty())
@@ -40,6 +45,7 @@ int ClifCmdInvoker::invokeCluiCmd(int argc, char** argv)
     std::string token = logOn(logon);
     if (token.empty()) {
         printConnectionHelp();
+        ClifCause::reportNoted();
         return -1;
     }
     invoker.resumeTlsSessionOf(logon);
@@ -47,6 +53,7 @@ int ClifCmdInvoker::invokeCluiCmd(int argc, char** argv)
     ClifResult current = invoker.invoke(token, m_username, m_envMap, m_args);
     if (SoapError* error = invoker.getSoapError()) {
         std::cout << ClifMessages::INVOKE_FAILED << error->faultString << "\n" << std::flush;
+        ClifCause::reportNoted();
         return -1;
     }
     displayStatus(current);
@@ -59,8 +66,10 @@ int ClifCmdInvoker::invokeCluiCmd(int argc, char** argv)
 // password alone has the local login name as its user name by now.
 std::string ClifCmdInvoker::logOn(CLIClientLogon& logon)
 {
-    if (!m_username.empty() && !m_password.empty())
+    if (!m_username.empty() && !m_password.empty()) {
+        ClifCause::warnIfClearText(m_logonUrl, "the password");
         return logon.getLogonToken(m_username, m_password);
+    }
     return logon.getLogonToken(m_username);
 }
 
@@ -82,6 +91,7 @@ int ClifCmdInvoker::pollUntilComplete(CLIClientInvoke& invoker, const std::strin
                                           m_stdinOpen);
             if (SoapError* error = invoker.getSoapError()) {
                 std::cout << ClifMessages::PANIC_LINE << error->faultString << "\n" << std::flush;
+                ClifCause::reportNoted();
                 return -1;
             }
         } else {
@@ -89,6 +99,7 @@ int ClifCmdInvoker::pollUntilComplete(CLIClientInvoke& invoker, const std::strin
                                           static_cast<const char*>(nullptr), 0, false);
             if (invoker.getSoapError()) {
                 std::cout << ClifMessages::PANIC_LINE << std::flush;
+                ClifCause::reportNoted();
                 return -1;
             }
         }

@@ -119,6 +119,9 @@ if(TARGET clifclient)
     endif()"
     COMPONENT client)
   vel_install_manpage(client clifclient 1)
+  # "man velnode" (and each command's name) finds the client's page.
+  list(TRANSFORM VEL_CLI_COMMANDS APPEND ".1.gz" OUTPUT_VARIABLE client_man_links)
+  vel_install_links(client ${VEL_MAN_DIR}/man1 clifclient.1.gz ${client_man_links})
   vel_install_package_docs(client ${VEL_CLIENT_PACKAGE})
   list(APPEND CPACK_COMPONENTS_ALL client)
 endif()

@@ -9,6 +9,9 @@
 #      configuration (server_cert.pem, randomfile, CLIClientConfig.cfg). Running velnode there
 #      logs on, runs velnode on the "CMS" through the launcher's JVM, relays piped input and shows
 #      the remote output, standard error and exit status.
+#   3. What a user sees: a shell command on the "CMS" that names itself and echoes the input it
+#      receives, the call trace (VEL_CLIF_TRACE), and failures with the cause that the client
+#      writes on standard error, then the same mistake found by clifclient --check.
 #
 # Usage: tools/main-job.sh BUILD_DIR
 set -euo pipefail
@@ -107,3 +110,31 @@ show "printf 'node-a\\nnode-b\\n' | velnode --user admin --pass secret -l 'two w
 show "velnode --user admin --pass secret --exit=3 | grep '^arg'"
 show "velnode --user admin --pass secret --throw | grep '^main'"
 show "velnode --user admin --pass wrong -l"
+
+echo "=== 3. What a user sees: the command on the CMS, the input arriving there, failures and their causes ==="
+echo
+cat > "$work/cms/commands/velhosts" <<'SH'
+#!/bin/sh
+echo "velhosts is running on the CMS, arguments: $*"
+n=0
+while IFS= read -r line; do
+  n=$((n + 1))
+  echo "the CMS received input line $n: $line"
+done
+echo "velhosts: $n lines of input, exit status 4" >&2
+exit 4
+SH
+chmod +x "$work/cms/commands/velhosts"
+ln -s "$client" "$clientbin/velhosts"
+ln -s "$client" "$clientbin/clifclient"
+show "printf 'node-a\\nnode-b\\n' | velhosts --user admin --pass secret --list 'two words'"
+show "VEL_CLIF_TRACE=1 velhosts --user admin --pass secret --list < /dev/null"
+show "velhosts --user admin --pass wrong --list"
+# A server_cert.pem that holds another CA's certificate instead of the one that signed the CMS's.
+cp "$clientbin/server_cert.pem" "$work/server_cert.pem.good"
+ossl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 \
+  -keyout "$pki/other.key" -out "$clientbin/server_cert.pem" -subj "/CN=some other CA"
+show "velhosts --user admin --pass secret --list"
+show "clifclient --check"
+cp "$work/server_cert.pem.good" "$clientbin/server_cert.pem"
+show "clifclient --check"

@@ -84,7 +84,8 @@ check "client component alone, with DESTDIR" \
 check "client component: one link per CLI command (17)" \
   test "$(find "$work/dest/opt/vel/clif/bin" -type l -lname clifclient | wc -l)" -eq 17
 check "client component: sample configuration and manual page" \
-  test -f "$work/dest/opt/vel/clif/bin/CLIClientConfig.cfg" -a -f "$work/dest/usr/share/man/man1/clifclient.1.gz"
+  test -f "$work/dest/opt/vel/clif/bin/CLIClientConfig.cfg" -a -f "$work/dest/usr/share/man/man1/clifclient.1.gz" \
+    -a "$(readlink "$work/dest/usr/share/man/man1/velnode.1.gz")" = clifclient.1.gz
 echo "clifserviceurl=https://cms.example:50001/mine" > "$work/dest/opt/vel/clif/bin/CLIClientConfig.cfg"
 DESTDIR=$work/dest cmake --install "$build" --prefix / --component client > /dev/null
 check "a second install keeps the existing configuration" \

@@ -1,6 +1,7 @@
 #include "CLIClientInvoke.h"
 
 #include "CLIClientLogon.h"
+#include "ClifCause.h"
 #include "ClifRequestBytes.h"
 #include "TlsClientSetup.h"
 
@@ -56,6 +57,7 @@ CLIClientInvoke::CLIClientInvoke(std::string invokeUrl)
     else
     {
         soapError = SoapError::fromContext(proxy.soap);
+        ClifCause::noteRoot(ClifCause::ofFailedSetup(proxy.soap));
     }
 }
 
@@ -72,7 +74,7 @@ ClifResult CLIClientInvoke::invoke(std::string token, std::string user,
     ns5__invokeResponse response;
     response._invokeReturn = nullptr;
     int rc = proxy.ns5__invoke(token, user, envMap.get(), &commandLine, response);
-    return finishCall(rc, rc == SOAP_OK ? response._invokeReturn : nullptr);
+    return finishCall(rc, rc == SOAP_OK ? response._invokeReturn : nullptr, "invoke");
 }
 
 ClifResult CLIClientInvoke::checkStatus(std::string token, std::string sessionId,
@@ -86,7 +88,7 @@ ClifResult CLIClientInvoke::checkStatus(std::string token, std::string sessionId
     ns5__statusResponse response;
     response._statusReturn = nullptr;
     int rc = proxy.ns5__status(token, sessionId, envMap.get(), input, stdinOpen, response);
-    return finishCall(rc, rc == SOAP_OK ? response._statusReturn : nullptr);
+    return finishCall(rc, rc == SOAP_OK ? response._statusReturn : nullptr, "status");
 }
 
 ClifResult CLIClientInvoke::checkStatus(std::string token, std::string sessionId,
@@ -114,12 +116,14 @@ void CLIClientInvoke::resumeTlsSessionOf(const CLIClientLogon& logon)
 // this call (without a copy); the pair of the previous call stays untouched, so the
 // previous result's bytes remain valid until this call has returned, and
 // memory does not grow with the command's output.
-ClifResult CLIClientInvoke::finishCall(int rc, const ns1__clifstatus* status)
+ClifResult CLIClientInvoke::finishCall(int rc, const ns1__clifstatus* status, const char* operation)
 {
     ClifResult result;
     if (rc != SOAP_OK)
     {
         soapError = SoapError::fromContext(proxy.soap);
+        ClifCause::note(ClifCause::ofFailedCall(proxy.soap, proxy.endpoint ? proxy.endpoint : "",
+                                                ClifCause::CLIF_SERVICE, operation));
     }
     else if (status)
     {

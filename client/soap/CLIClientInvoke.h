@@ -42,7 +42,7 @@ public:
     void resumeTlsSessionOf(const CLIClientLogon& logon);
 
 private:
-    ClifResult finishCall(int rc, const ns1__clifstatus* status);
+    ClifResult finishCall(int rc, const ns1__clifstatus* status, const char* operation);
     void clearSoapError();
 
     clifserviceSoapBinding proxy;

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "ClifCause.h"
 #include "ClifMessages.h"
 #include "ClifRequestBytes.h"
 #include "TlsClientSetup.h"
@@ -44,7 +45,8 @@ CLIClientLogon::CLIClientLogon(std::string logonUrl)
     else
     {
         std::cout << ClifMessages::LOGON_SETUP_FAILED << std::flush;
-        recordFault();
+        soapError = SoapError::fromContext(proxy.soap);
+        ClifCause::noteRoot(ClifCause::ofFailedSetup(proxy.soap));
     }
 }
 
@@ -54,9 +56,10 @@ std::string CLIClientLogon::getLogonToken(std::string user, std::string password
     ns0__logonResponse response;
     if (proxy.ns0__logon(user, password, response) != SOAP_OK)
     {
-        recordFault();
+        recordFault("logon");
         return "";
     }
+    noteIfEmpty(response._logonReturn);
     return response._logonReturn;
 }
 
@@ -66,19 +69,25 @@ std::string CLIClientLogon::getLogonToken(std::string user)
     ns0__getCMSConfigPathResponse pathResponse;
     if (proxy.ns0__getCMSConfigPath(pathResponse) != SOAP_OK)
     {
-        recordFault();
+        recordFault("getCMSConfigPath");
         return "";
     }
     const std::string& configPath = pathResponse.getCMSConfigPathReturn;
     if (configPath.empty())
     {
         std::cout << ClifMessages::EMPTY_INSTALL_PATH;
+        ClifCause::note("logon without a password: the CMS (" + ClifCause::urlForDisplay(proxy.endpoint) +
+                        ") named no configuration directory to find its key file in");
         return "";
     }
 
-    FILE* keyFile = openRegularFile(configPath + "/.rconfig.server");
+    const std::string keyPath = configPath + "/.rconfig.server";
+    FILE* keyFile = openRegularFile(keyPath);
     if (!keyFile)
+    {
+        ClifCause::note(ClifCause::ofUnreadableKeyFile(keyPath));
         return "";
+    }
     long size = std::fseek(keyFile, 0, SEEK_END) == 0 ? std::ftell(keyFile) : -1;
     std::rewind(keyFile);
     m_keyBytes.assign(size > 0 ? size_t(size) : 0, 0);
@@ -90,12 +99,14 @@ std::string CLIClientLogon::getLogonToken(std::string user)
     xsd__base64Binary keyBytes = requestBytes(m_keyBytes.data(), int(m_keyBytes.size()));
 
     clearSoapError();
+    ClifCause::warnIfClearText(proxy.endpoint ? proxy.endpoint : "", "the CMS key");
     ns0__logonAsRootResponse rootResponse;
     if (proxy.ns0__logonAsRoot(keyBytes, user, rootResponse) != SOAP_OK)
     {
-        recordFault();
+        recordFault("logonAsRoot");
         return "";
     }
+    noteIfEmpty(rootResponse._logonAsRootReturn);
     return rootResponse._logonAsRootReturn;
 }
 
@@ -104,9 +115,18 @@ SoapError* CLIClientLogon::getSoapError()
     return soapError ? &*soapError : nullptr;
 }
 
-void CLIClientLogon::recordFault()
+void CLIClientLogon::recordFault(const char* operation)
 {
     soapError = SoapError::fromContext(proxy.soap);
+    ClifCause::note(ClifCause::ofFailedCall(proxy.soap, proxy.endpoint ? proxy.endpoint : "",
+                                            ClifCause::LOGON_SERVICE, operation));
+}
+
+void CLIClientLogon::noteIfEmpty(const std::string& token) const
+{
+    if (token.empty())
+        ClifCause::note("the logon service (" + ClifCause::urlForDisplay(proxy.endpoint) +
+                        ") answered without a logon token");
 }
 
 void CLIClientLogon::clearSoapError()

@@ -31,7 +31,8 @@ public:
     const struct soap* soapContext() const { return proxy.soap; }
 
 private:
-    void recordFault();
+    void recordFault(const char* operation);
+    void noteIfEmpty(const std::string& token) const;
     void clearSoapError();
 
     VelpiMainSoapBinding proxy;

@@ -8,7 +8,9 @@
 #include <strings.h>
 #include <sys/socket.h>
 
+#include "ClifCallTrace.h"
 #include "SoapReadBatching.h"
+#include "TlsVerifyRecord.h"
 #include "soapH.h"
 
 namespace
@@ -42,16 +44,24 @@ int postHeaderWithoutEncodings(struct soap* context, const char* key, const char
 }
 }
 
-int checkSoapCall(struct soap* context, const char* endpoint)
+int checkSoapCall(struct soap* context, const char* endpoint, const char* operation)
 {
     if (!context)
         return SOAP_EOM;
+    clearVerifyFailure();
+    ClifCallTrace::beginCall(context, operation, endpoint);
     if (endpoint && *endpoint)
         return SOAP_OK;
     soap_begin(context);
     context->errnum = ECONNREFUSED;
     return soap_set_receiver_error(context, strerror(ECONNREFUSED),
                                    "connect failed in tcp_connect()", SOAP_TCP_ERROR);
+}
+
+int endSoapCall(struct soap* context, int rc)
+{
+    ClifCallTrace::endCall(context, rc);
+    return rc;
 }
 
 void prepareSoapConnections(struct soap* context)
@@ -70,4 +80,5 @@ void prepareSoapConnections(struct soap* context)
     context->fpost = postOnGuardedSocket;
     context->fposthdr = postHeaderWithoutEncodings;
     batchReplyReads(context);
+    ClifCallTrace::attach(context);
 }

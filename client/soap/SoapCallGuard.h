@@ -7,8 +7,12 @@ struct soap;
 // would write the request (password included) to standard output and parse
 // standard input as the reply; such a call fails instead like a refused
 // connection, sending and reading nothing. Returns 0 when the call may go on,
-// else the error code that the context now holds.
-int checkSoapCall(struct soap* context, const char* endpoint);
+// else the error code that the context now holds. `operation` names the call
+// for the trace.
+int checkSoapCall(struct soap* context, const char* endpoint, const char* operation);
+
+// Ends a call begun by checkSoapCall (the trace line, when tracing is on); returns rc.
+int endSoapCall(struct soap* context, int rc);
 
 // Settings for every connection a client context makes. TCP keep-alive probes an idle
 // connection after a minute and gives up after eight unanswered probes 15 s apart, and the same

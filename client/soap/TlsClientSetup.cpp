@@ -7,6 +7,7 @@
 
 #include "ClifConfigDirectory.h"
 #include "ClifRegularFile.h"
+#include "TlsVerifyRecord.h"
 #include "soapH.h"
 
 namespace
@@ -45,6 +46,8 @@ int setupTlsClient(struct soap* context)
     // A FIFO or a device in place of the CA file would block or never end the runtime's read.
     if (checkRegularFile(caFile) != 0)
         return soap_set_receiver_error(context, "SSL/TLS error", "Can't read CA file", SOAP_SSL_ERROR);
+    // Notes why a server certificate does not verify, for the cause shown to the user.
+    context->fsslverify = recordVerifyResult;
     // Trust only the CA file: with the host-name check off, the default CA
     // store would let any publicly signed certificate for any host pass.
     int rc = soap_ssl_client_context(context,

@@ -26,22 +26,23 @@ VelpiMainSoapBinding::~VelpiMainSoapBinding()
 int VelpiMainSoapBinding::ns0__logon(std::string username, std::string password,
                                      struct ns0__logonResponse& result)
 {
-    if (int rc = checkSoapCall(soap, endpoint))
-        return rc;
-    return soap_call_ns0__logon(soap, endpoint, nullptr, username, password, result);
+    if (int rc = checkSoapCall(soap, endpoint, "logon"))
+        return endSoapCall(soap, rc);
+    return endSoapCall(soap, soap_call_ns0__logon(soap, endpoint, nullptr, username, password, result));
 }
 
 int VelpiMainSoapBinding::ns0__logonAsRoot(xsd__base64Binary cmsPrivateKeyBytes, std::string username,
                                            struct ns0__logonAsRootResponse& result)
 {
-    if (int rc = checkSoapCall(soap, endpoint))
-        return rc;
-    return soap_call_ns0__logonAsRoot(soap, endpoint, nullptr, cmsPrivateKeyBytes, username, result);
+    if (int rc = checkSoapCall(soap, endpoint, "logonAsRoot"))
+        return endSoapCall(soap, rc);
+    return endSoapCall(soap,
+                       soap_call_ns0__logonAsRoot(soap, endpoint, nullptr, cmsPrivateKeyBytes, username, result));
 }
 
 int VelpiMainSoapBinding::ns0__getCMSConfigPath(struct ns0__getCMSConfigPathResponse& result)
 {
-    if (int rc = checkSoapCall(soap, endpoint))
-        return rc;
-    return soap_call_ns0__getCMSConfigPath(soap, endpoint, nullptr, result);
+    if (int rc = checkSoapCall(soap, endpoint, "getCMSConfigPath"))
+        return endSoapCall(soap, rc);
+    return endSoapCall(soap, soap_call_ns0__getCMSConfigPath(soap, endpoint, nullptr, result));
 }

@@ -35,7 +35,9 @@ class ConfigurationFile(cf.ClifTestCase):
         os.makedirs(bindir)
         os.symlink(cf.CLIFCLIENT, os.path.join(bindir, "velnode"))
         result = self.run_client([], argv0=os.path.join(bindir, "velnode"))
-        self.assertEqual((2, NO_CONFIG + URL_ERROR, b""), (result.returncode, result.stdout, result.stderr))
+        self.assertEqual((2, NO_CONFIG + URL_ERROR), (result.returncode, result.stdout))
+        self.assertEqual(b"velnode: cannot read the configuration file %s/../bin/CLIClientConfig.cfg: No such file or "
+                         b"directory\n" % bindir.encode(), result.stderr.splitlines(True)[0])
         result = self.run_client(["--cms", "somehost"], argv0=os.path.join(bindir, "velnode"))
         self.assertEqual((2, URL_ERROR), (result.returncode, result.stdout))
         self.assertEqual([], self.sent())
@@ -63,7 +65,10 @@ class ConfigurationFile(cf.ClifTestCase):
                     os.symlink("/dev/zero", cfg)
                 limit = limit_memory if kind.startswith("link") and not sanitized else None
                 result = self.run_client([], argv0=os.path.join(bindir, "velnode"), timeout=10, preexec_fn=limit)
-                self.assertEqual((13, NO_CONFIG + URL_ERROR, b""), (result.returncode, result.stdout, result.stderr))
+                self.assertEqual((13, NO_CONFIG + URL_ERROR), (result.returncode, result.stdout))
+                self.assertEqual(b"velnode: cannot read the configuration file %s: not a regular file\n"
+                                 % os.path.join(bindir, "..", "bin", "CLIClientConfig.cfg").encode(),
+                                 result.stderr.splitlines(True)[0])
                 self.assertEqual([], self.sent())
 
     def test_unreadable_file(self):

@@ -28,7 +28,15 @@ class MainJob(unittest.TestCase):
         self.assertIn("[stderr] ERROR:   velnode received an exception from Java Virtual Machine.\n"
                       "[exit status 1]\n", out)
         self.assertIn('Example: <commandname> --user "mydomain\\myusername" --pass yourpasswd\n'
-                      "[exit status 255]\n", out)
+                      "[stderr] velnode: logon refused by the CMS (", out)
+        # What a user sees: the command on the CMS, the input arriving there, the trace, the causes.
+        self.assertIn("velhosts is running on the CMS, arguments: --list two words\n"
+                      "the CMS received input line 1: node-a\nthe CMS received input line 2: node-b\n", out)
+        self.assertRegex(out, r"\[stderr\] velhosts: trace: invoke https://127\.0\.0\.1:\d+/jboss-net/services/"
+                              r"clifservice: HTTP 200, sent \d+ B, received \d+ B, ")
+        self.assertIn("unable to get local issuer certificate\n[stderr] velhosts: certificate subject: CN=127.0.0.1; "
+                      "issuer: CN=vel demo CA", out)
+        self.assertIn("everything would work\n[exit status 0]\n", out)
 
 
 if __name__ == "__main__":

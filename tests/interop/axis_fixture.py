@@ -238,13 +238,21 @@ class AxisTestCase(unittest.TestCase):
 
     def run_client(self, args, steps, stdin=b"", env=None, logon=("--user", "admin", "--pass", "secret"),
                    timeout=30):
-        """Runs velnode with the logon options and args; the service answers with steps."""
+        """Runs velnode with the logon options and args; the service answers with steps. The services
+        are plain HTTP here: the client's warning that the password goes in clear text is checked
+        and taken off standard error."""
         self.axis.script(steps)
         self.first_call = len(self.axis.calls())
         full_env = dict(BASE_ENV)
         full_env.update(env or {})
-        return vt.run([os.path.join(self.bindir, "velnode")] + list(logon) + list(args), timeout=timeout,
-                      input=stdin, env=full_env, cwd=self.cwd)
+        result = vt.run([os.path.join(self.bindir, "velnode")] + list(logon) + list(args), timeout=timeout,
+                        input=stdin, env=full_env, cwd=self.cwd)
+        warning = b"velnode: warning: the password goes in clear text to %s (an https:// URL would protect it)\n" \
+            % self.axis.logon_url.encode()
+        if "--pass" in logon:
+            self.assertTrue(result.stderr.startswith(warning), result.stderr)
+            result.stderr = result.stderr[len(warning):]
+        return result
 
     def calls(self):
         """The calls of the last run."""
