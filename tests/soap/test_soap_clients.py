@@ -88,7 +88,7 @@ class RequestShapes(CmsTestCase):
         request = self.cms.requests()[0]
         self.assertEqual(request.raw_soap_action, '""')
         self.assertEqual(request.request_line, "POST /velsoap/services/VelpiMain5_0 HTTP/1.1")
-        self.assertEqual(request.headers["connection"], "close")  # one connection per call
+        self.assertEqual(request.headers["connection"], "keep-alive")  # the connection is kept for the next call
         self.assertNotIn("accept-encoding", request.headers)  # no compressed reply is asked for
         text = request.body.decode("latin-1")
         declarations = " ".join('xmlns:%s="%s"' % (p, u) for p, u in NS.items())
