@@ -247,7 +247,7 @@ def status_xml(**fields):
 class RecordedRequest:
     def __init__(self, number, raw, handshake=None):
         self.number = number
-        self.handshake = handshake  # "full" or "resumed" over TLS, None over plain HTTP
+        self.handshake = handshake  # "full", "resumed" or "kept" over TLS, None over plain HTTP
         head, _, self.body = raw.partition(b"\r\n\r\n")
         lines = head.decode("latin-1").split("\r\n")
         self.request_line = lines[0]

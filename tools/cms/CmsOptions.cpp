@@ -20,7 +20,7 @@ void printUsage()
 {
     std::cerr << "usage: velcms [--host ADDR] [--port N] [--tls PEM | --http] --users FILE\n"
                  "              --commands DIR [--config-dir DIR] [--poll-ms N] [--max-chunk BYTES]\n"
-                 "              [--record DIR] [--script DIR]\n";
+                 "              [--record DIR] [--script DIR] [--keep-alive-ms N]\n";
 }
 }
 
@@ -42,7 +42,8 @@ bool CmsOptions::parse(int argc, char** argv)
             return false;
         }
         std::string value = argv[++i];
-        bool numeric = option == "--port" || option == "--poll-ms" || option == "--max-chunk";
+        bool numeric = option == "--port" || option == "--poll-ms" || option == "--max-chunk" ||
+                       option == "--keep-alive-ms";
         if (numeric && !parseNumber(value, number))
         {
             printUsage();
@@ -68,6 +69,8 @@ bool CmsOptions::parse(int argc, char** argv)
             recordDir = value;
         else if (option == "--script")
             scriptDir = value;
+        else if (option == "--keep-alive-ms" && number >= 0)
+            keepAliveMs = number;
         else
         {
             printUsage();

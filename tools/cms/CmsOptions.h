@@ -17,6 +17,7 @@ struct CmsOptions
     size_t maxChunk = 1 << 20;    // most output bytes per stream and reply
     std::string recordDir;        // raw requests are written here when set
     std::string scriptDir;        // scripted raw replies are taken from here when set
+    long long keepAliveMs = 5000; // idle time after which a kept connection is closed; 0: one request per connection
 
     // Parses the command line; on error prints usage and returns false.
     bool parse(int argc, char** argv);
