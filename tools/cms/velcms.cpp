@@ -139,6 +139,8 @@ int main(int argc, char** argv)
         soap_print_fault(&context, stderr);
         return 1;
     }
+    if (!options.tlsMax.empty())
+        SSL_CTX_set_max_proto_version(context.ctx, options.tlsMax == "1.2" ? TLS1_2_VERSION : TLS1_3_VERSION);
     if (!soap_valid_socket(soap_bind(&context, options.host.c_str(), options.port, 16)))
     {
         soap_print_fault(&context, stderr);
