@@ -149,31 +149,40 @@ def main():
                "small": Cms(velcms, work, "small", pki.server_pem, ["--max-chunk", "1024"])}
         servers.extend(cms.values())
 
+        # All links at once, and each round runs every RTT and client in turn, so that a change in
+        # the machine's load falls on all of them alike.
+        proxy = {(name, rtt): DelayProxy(server.port, rtt) for name, server in cms.items() for rtt in RTTS}
+        proxies.extend(proxy.values())
+        bins = {}
+        for client, program in clients:
+            for (name, rtt), link in proxy.items():
+                bin_dir = os.path.join(work, "%s-%d-%s" % (client, rtt, name), "bin")
+                base = "https://127.0.0.1:%d" % link.port
+                write_client_config(bin_dir, base + LOGON_PATH, base + INVOKE_PATH, ca_cert=pki.ca_cert)
+                for command in ("hello", "chunks", "output", "input"):
+                    os.symlink(program, os.path.join(bin_dir, command))
+                bins[(client, name, rtt)] = bin_dir
+
         results = {}  # (measure, client, rtt) -> Run
-        for rtt in RTTS:
-            proxy = {name: DelayProxy(server.port, rtt) for name, server in cms.items()}
-            proxies.extend(proxy.values())
-            for client, program in clients:
-                bins = {}
-                for name in cms:
-                    bin_dir = os.path.join(work, "%s-%d-%s" % (client, rtt, name), "bin")
-                    base = "https://127.0.0.1:%d" % proxy[name].port
-                    write_client_config(bin_dir, base + LOGON_PATH, base + INVOKE_PATH, ca_cert=pki.ca_cert)
-                    for command in ("hello", "chunks", "output", "input"):
-                        os.symlink(program, os.path.join(bin_dir, command))
-                    bins[name] = bin_dir
 
-                def measure(key, name, command, count, **kw):
-                    done = [run_once(os.path.join(bins[name], command), bins[name], cms[name], proxy[name],
-                                     command, work, **kw) for _ in range(count)]
-                    results[(key, client, rtt)] = median_run(done)
+        def measure(key, name, command, count, **kw):
+            done = {}
+            for _ in range(count):
+                for rtt in RTTS:
+                    for client, _ in clients:
+                        bin_dir = bins[(client, name, rtt)]
+                        done.setdefault((client, rtt), []).append(
+                            run_once(os.path.join(bin_dir, command), bin_dir, cms[name], proxy[(name, rtt)],
+                                     command, work, **kw))
+            for (client, rtt), runs_done in done.items():
+                results[(key, client, rtt)] = median_run(runs_done)
+            print("  (%s done)" % key, file=sys.stderr, flush=True)
 
-                measure("shortest, TLS 1.3", "tls13", "hello", runs, expect_out=b"hello\n")
-                measure("shortest, TLS 1.2", "tls12", "hello", runs, expect_out=b"hello\n")
-                measure("20 KiB in 1 KiB replies", "small", "chunks", runs)
-                measure("output relay", "tls13", "output", relay_runs)
-                measure("input relay", "tls13", "input", relay_runs, stdin_path=input_file)
-                print("  (%s at %d ms RTT done)" % (client, rtt), file=sys.stderr, flush=True)
+        measure("shortest, TLS 1.3", "tls13", "hello", runs, expect_out=b"hello\n")
+        measure("shortest, TLS 1.2", "tls12", "hello", runs, expect_out=b"hello\n")
+        measure("20 KiB in 1 KiB replies", "small", "chunks", runs)
+        measure("output relay", "tls13", "output", relay_runs)
+        measure("input relay", "tls13", "input", relay_runs, stdin_path=input_file)
 
         print("clifclient over a link of 0, 10 and 50 ms RTT (delaying proxy in front of the stand-in, TLS)")
         print("%-26s %-9s %4s %10s %8s %6s %10s %7s" %
