@@ -207,6 +207,14 @@ def main():
                 per_call = (added("20 KiB in 1 KiB replies") - added("shortest, TLS 1.3")) / calls
                 print("  %-9s %3d ms RTT: %.2f RTT per status call (%d calls)" %
                       (client, rtt, per_call * 1000 / rtt, calls))
+        print("relays, in RTT per status call (link time of the relay over its status calls):")
+        for key in ("output relay", "input relay"):
+            for client, _ in clients:
+                for rtt in RTTS[1:]:
+                    r, zero = results[(key, client, rtt)], results[(key, client, 0)]
+                    print("  %-12s %-9s %3d ms RTT: %.2f RTT per status call, %.1f MiB/s" %
+                          (key, client, rtt, (r.seconds - zero.seconds) * 1000 / rtt / max(r.status_calls, 1),
+                           relay_mib / r.seconds))
     finally:
         for proxy in proxies:
             proxy.close()

@@ -25,7 +25,7 @@ struct KeptConnection
     int (*runtimeDisconnect)(struct soap*);
     int (*runtimeFinalReceive)(struct soap*);
     ULONG64 bodyStart;          // bytes of the reply before its body
-    bool bodyUncheckable;       // compressed or in attachments: its end cannot be told
+    bool bodyUncheckable;       // compressed: where its bytes end on the wire cannot be told
     Clock::time_point idleSince;
     SoapConnectionUse use;
 };
@@ -54,6 +54,8 @@ int parseNotingBodyStart(struct soap* context)
 // The reply has been read whole. The connection stays open only if the body ended where its
 // framing says: the bytes the runtime holds beyond the envelope (a line end, say) must be
 // exactly the rest of the Content-Length. A reply without a length ends with the connection.
+// The rule: a connection carries another call only when every byte the server sent on it is
+// accounted for; in any doubt it is closed (which costs a new connection, never a wrong reply).
 int checkReplyEnd(struct soap* context)
 {
     KeptConnection* kept = keptOf(context);
@@ -75,7 +77,7 @@ int checkReplyEnd(struct soap* context)
                 context->ahead = 0;
             }
         }
-        else if (attachments || context->bufidx < context->buflen)
+        else if (kept->bodyUncheckable || attachments || context->bufidx < context->buflen)
         {
             context->keep_alive = 0;
         }
