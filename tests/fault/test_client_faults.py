@@ -323,7 +323,7 @@ class KeptConnections(ClientTestCase):
 
 
 def tcp_options_of(pid):
-    """(SO_KEEPALIVE, TCP_KEEPIDLE, TCP_KEEPINTVL, TCP_KEEPCNT, TCP_USER_TIMEOUT) of each socket of a
+    """(SO_KEEPALIVE, TCP_KEEPIDLE, TCP_KEEPINTVL, TCP_KEEPCNT, TCP_USER_TIMEOUT, TCP_NODELAY) of each socket of a
     running process, read from a copy of its descriptor (pidfd_getfd)."""
     libc = ctypes.CDLL(None, use_errno=True)
     pidfd = os.pidfd_open(pid)
@@ -343,7 +343,8 @@ def tcp_options_of(pid):
                               sock.getsockopt(socket.IPPROTO_TCP, socket.TCP_KEEPIDLE),
                               sock.getsockopt(socket.IPPROTO_TCP, socket.TCP_KEEPINTVL),
                               sock.getsockopt(socket.IPPROTO_TCP, socket.TCP_KEEPCNT),
-                              sock.getsockopt(socket.IPPROTO_TCP, socket.TCP_USER_TIMEOUT)))
+                              sock.getsockopt(socket.IPPROTO_TCP, socket.TCP_USER_TIMEOUT),
+                              sock.getsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY)))
     finally:
         os.close(pidfd)
     return found
@@ -398,7 +399,8 @@ class DeadPeer(ClientTestCase):
                     client[0].kill()
                     client[0].communicate()
         self.assertEqual((0, b"done\n", b""), (client[0].returncode, out, err), server.errors)
-        self.assertEqual([[(1, 60, 15, 8, 180000)]] * 3, seen)
+        # TCP_NODELAY: a request written in two pieces never waits for the server's delayed ACK.
+        self.assertEqual([[(1, 60, 15, 8, 180000, 1)]] * 3, seen)
 
 
 class LocalDescriptors(ClientTestCase):
