@@ -255,8 +255,9 @@ class KeptConnections(ClientTestCase):
 
     def test_connection_closed_while_idle_between_status_calls(self):
         # The client pauses a second after "more"; meanwhile the server closes (plain TCP close,
-        # with a close_notify first, or after an idle time-out).
-        for name, closing in (("close", []), ("close_notify", [close_notify]), ("idle time-out", [idle(0.3)])):
+        # with a close_notify first, after an idle time-out, or with a reset).
+        for name, closing in (("close", []), ("close_notify", [close_notify]), ("idle time-out", [idle(0.3)]),
+                              ("reset", [lambda conn: conn.reset()])):
             with self.subTest(name), FaultServer(self.pem, [
                     in_turn(reply(self.logon()), reply(self.started()), reply(self.more(pollPeriod=1000)),
                             *closing),

@@ -87,7 +87,17 @@ void handleConnection(struct soap* context, const CmsOptions& options, int& requ
     for (bool first = true;; first = false)
     {
         if (!first && !nextRequestComes(context, options.keepAliveMs))
+        {
+            // The client is idle and not reading: send close_notify and do not wait for its
+            // own (the runtime would wait up to 5 s, keeping the next client waiting).
+            if (context->ssl)
+            {
+                SSL_shutdown(context->ssl);
+                SSL_free(context->ssl);
+                context->ssl = nullptr;
+            }
             return;
+        }
         RequestExchange exchange(context, first ? requestNumber : requestNumber + 1);
         if (!exchange.readRequest())
             return;
