@@ -10,7 +10,9 @@
 # round at the large size), VEL_BENCH_RELAY_MIB (its two sizes, default "256 4096"),
 # VEL_BENCH_BASELINE (a git revision whose client the output relay, the memory within one reply
 # and the TLS counts are compared with, side by side; default 4700657, the client before its own
-# Base64 reader and the TLS session hand-over; empty: no comparison).
+# Base64 reader and the TLS session hand-over; empty: no comparison), VEL_BENCH_LINK_RUNS (runs of
+# each short measurement over the delayed link, default 9; the relays there take
+# VEL_BENCH_RELAY_RUNS), VEL_BENCH_LINK_MIB (relay size over the delayed link, default 256).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$root/build-bench
@@ -20,6 +22,8 @@ output_mib=${VEL_BENCH_OUTPUT_MIB:-1024}
 input_mib=${VEL_BENCH_INPUT_MIB:-100}
 relay_runs=${VEL_BENCH_RELAY_RUNS:-3}
 read -r relay_small relay_large <<< "${VEL_BENCH_RELAY_MIB:-256 4096}"
+link_runs=${VEL_BENCH_LINK_RUNS:-9}
+link_mib=${VEL_BENCH_LINK_MIB:-256}
 
 bash "$root/tools/deps.sh"
 source "$root/tools/jdk.sh"
@@ -83,4 +87,7 @@ python3 "$root/bench/client_bench.py" "$build" "$runs" "$output_mib" "$input_mib
 load
 echo
 python3 "$root/bench/input_bench.py" "$build" "$relay_runs" "$relay_small" "$relay_large" 1
+load
+echo
+python3 "$root/bench/link_bench.py" "$build" "$link_runs" "$relay_runs" "$link_mib" "$baseline_client"
 load

@@ -4,7 +4,8 @@ A TLS front end (Python's ssl module, the stand-in's certificate) passes each
 connection on to the stand-in CMS serving plain HTTP and notes whether the client's
 handshake resumed an earlier session. The client runs a short command and a command
 that it polls for a second; the table counts full and resumed handshakes per service,
-for the current client and, when given, an earlier build of it.
+for the current client and, when given, an earlier build of it. A client that goes on over the logon's
+connection shows its clif calls under the logon's connection (none of its own).
 
 usage: tls_resumption.py BUILD_DIR [BASELINE_CLIENT]
 """

@@ -48,7 +48,7 @@ int ClifCmdInvoker::invokeCluiCmd(int argc, char** argv)
         ClifCause::reportNoted();
         return -1;
     }
-    invoker.resumeTlsSessionOf(logon);
+    invoker.continueAfter(logon);
 
     ClifResult current = invoker.invoke(token, m_username, m_envMap, m_args);
     if (SoapError* error = invoker.getSoapError()) {

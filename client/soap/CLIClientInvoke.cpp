@@ -3,6 +3,7 @@
 #include "CLIClientLogon.h"
 #include "ClifCause.h"
 #include "ClifRequestBytes.h"
+#include "SoapConnection.h"
 #include "TlsClientSetup.h"
 
 namespace
@@ -106,9 +107,10 @@ SoapError* CLIClientInvoke::getSoapError()
 
 // Not const: it changes the context that the next call connects with.
 // NOLINTNEXTLINE(readability-make-member-function-const)
-void CLIClientInvoke::resumeTlsSessionOf(const CLIClientLogon& logon)
+void CLIClientInvoke::continueAfter(CLIClientLogon& logon)
 {
-    handOverTlsSession(logon.soapContext(), proxy.soap);
+    if (!handOverSoapConnection(logon.soapContext(), logon.endpoint(), proxy.soap, proxy.endpoint))
+        handOverTlsSession(logon.soapContext(), proxy.soap);
 }
 
 // Turns the reply into a result and releases everything the runtime

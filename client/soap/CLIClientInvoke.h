@@ -36,10 +36,11 @@ public:
     // The fault of the last failed call, null when it succeeded.
     SoapError* getSoapError();
 
-    // Offers the logon's TLS session on the next connection, which thus
-    // resumes it instead of making a second full handshake (same host and
-    // port only).
-    void resumeTlsSessionOf(const CLIClientLogon& logon);
+    // Continues on the logon's connection when both services are on the same
+    // server (scheme, host and port as the URLs spell them); otherwise the
+    // logon's connection is closed and its TLS session offered on the next
+    // connection, which resumes it instead of making a second full handshake.
+    void continueAfter(CLIClientLogon& logon);
 
 private:
     ClifResult finishCall(int rc, const ns1__clifstatus* status, const char* operation);

@@ -27,8 +27,11 @@ public:
     // The fault of the last failed call, null when it succeeded.
     SoapError* getSoapError();
 
-    // The context of the logon calls, whose TLS session the invocation resumes.
+    // The context of the logon calls, whose connection (or TLS session) the invocation
+    // continues on, and the endpoint it talks to.
+    struct soap* soapContext() { return proxy.soap; }
     const struct soap* soapContext() const { return proxy.soap; }
+    const char* endpoint() const { return proxy.endpoint; }
 
 private:
     void recordFault(const char* operation);

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 
 #include "ClifCallTrace.h"
+#include "SoapConnection.h"
 #include "SoapReadBatching.h"
 #include "TlsVerifyRecord.h"
 #include "soapH.h"
@@ -81,4 +82,5 @@ void prepareSoapConnections(struct soap* context)
     context->fposthdr = postHeaderWithoutEncodings;
     batchReplyReads(context);
     ClifCallTrace::attach(context);
+    keepSoapConnections(context);
 }

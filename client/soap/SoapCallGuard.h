@@ -20,7 +20,8 @@ int endSoapCall(struct soap* context, int rc);
 // off mid-call fails the call within minutes, while a live one that takes an hour to answer
 // is still waited for. Requests offer no compressed reply (no Accept-Encoding); one that
 // comes compressed all the same is still read. The reads of long replies are
-// batched (SoapReadBatching.h).
+// batched (SoapReadBatching.h). The connection is kept open from call to call
+// (SoapConnection.h).
 void prepareSoapConnections(struct soap* context);
 
 #endif

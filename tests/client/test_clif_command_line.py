@@ -104,14 +104,15 @@ class Logon(cf.ClifTestCase):
         logon = self.sent()[0]
         self.assertEqual(("admin", "secret"), (cf.child_text(logon, "username"), cf.child_text(logon, "password")))
         self.assertEqual("admin", cf.child_text(self.sent()[1], "in1"))
-        # One full TLS handshake per command: the invocation resumes the logon's session.
-        self.assertEqual(["full"] + ["resumed"] * (len(self.sent()) - 1), [r.handshake for r in self.sent()])
+        # One connection and one full TLS handshake per command: the invocation goes on over the
+        # logon's connection.
+        self.assertEqual(["full"] + ["kept"] * (len(self.sent()) - 1), [r.handshake for r in self.sent()])
 
     def test_user_alone_logs_on_with_the_cms_key(self):
         result = self.run_client(["--user", "admin"], user=False)
         self.assertEqual((0, b"ran\n"), (result.returncode, result.stdout))
         self.assertEqual(["getCMSConfigPath", "logonAsRoot", "invoke"], [r.operation() for r in self.sent()[:3]])
-        self.assertEqual(["full"] + ["resumed"] * (len(self.sent()) - 1), [r.handshake for r in self.sent()])
+        self.assertEqual(["full"] + ["kept"] * (len(self.sent()) - 1), [r.handshake for r in self.sent()])
         root_logon = self.sent()[1]
         self.assertEqual("admin", cf.child_text(root_logon, "username"))
         self.assertEqual(b"cms private key bytes\n",
@@ -125,6 +126,16 @@ class Logon(cf.ClifTestCase):
         result = self.run_client([], argv0=os.path.join(bindir, "velnode"))
         self.assertEqual((0, b"ran\n"), (result.returncode, result.stdout))
         self.assertEqual(["full", "full"], [r.handshake for r in self.sent()[:2]])
+
+    def test_tls_session_is_resumed_when_the_logon_connection_closes(self):
+        # A logon reply with "Connection: close" (scripted, with the token of an earlier run): the
+        # invocation opens its own connection and resumes the logon's TLS session on it.
+        self.assertEqual(0, self.run_client([]).returncode)
+        token = cf.child_text(self.sent()[1], "in0")
+        self.script(1, cf.logon_reply(token))
+        result = self.run_client([])
+        self.assertEqual((0, b"ran\n"), (result.returncode, result.stdout))
+        self.assertEqual(["full", "resumed"] + ["kept"] * (len(self.sent()) - 2), [r.handshake for r in self.sent()])
 
     def test_password_alone_uses_the_local_login_name(self):
         result = self.run_client(["--pass", "localpw"], user=False)

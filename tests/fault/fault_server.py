@@ -8,7 +8,7 @@ a broken one, or none at all. Python 3 standard library only.
         server.on_connect               # optional callable run as each connection is accepted
 
 One behaviour per connection, in order. A behaviour is a callable taking (Connection); the
-helpers below make the usual ones. When the list is used up, further connections are closed
+helpers below make the usual ones, and in_turn strings several together on one kept connection. When the list is used up, further connections are closed
 at once. After server.refuse() (or a refuse_after behaviour) connections are refused.
 """
 
@@ -60,12 +60,22 @@ class Connection:
         socket.socket(fileno=raw.detach()).close()
 
 
-def http_response(body, status=200, reason=None, content_type="text/xml; charset=utf-8", length=None):
+def http_response(body, status=200, reason=None, content_type="text/xml; charset=utf-8", length=None,
+                  connection="close", version="HTTP/1.1"):
+    """An HTTP reply; connection=None leaves the Connection header out (HTTP/1.1 keeps the connection
+    open then), length=None gives the body's own length."""
     body = body.encode("utf-8") if isinstance(body, str) else body
     reason = reason or {200: "OK", 404: "Not Found", 500: "Internal Server Error"}.get(status, "Status")
-    head = ("HTTP/1.1 %d %s\r\nContent-Type: %s\r\nContent-Length: %d\r\nConnection: close\r\n\r\n"
-            % (status, reason, content_type, len(body) if length is None else length))
-    return head.encode("ascii") + body
+    head = ("%s %d %s\r\nContent-Type: %s\r\nContent-Length: %d\r\n"
+            % (version, status, reason, content_type, len(body) if length is None else length))
+    if connection:
+        head += "Connection: %s\r\n" % connection
+    return (head + "\r\n").encode("ascii") + body
+
+
+def kept(raw):
+    """The same reply with the connection kept open (no "Connection: close")."""
+    return raw.replace(b"Connection: close\r\n", b"", 1)
 
 
 def reply(raw):
@@ -111,6 +121,48 @@ def reply_and_hold(raw, held):
             held.append(True)
         except (ssl.SSLError, OSError):
             held.append(False)
+    return behave
+
+
+def in_turn(*behaviours):
+    """Several behaviours, one after the other, on the same connection; then it is closed."""
+    def behave(conn):
+        for behaviour in behaviours:
+            behaviour(conn)
+    return behave
+
+
+def close_notify(conn):
+    """Ends the connection with a TLS close_notify before the TCP close."""
+    conn.sock.unwrap()
+
+
+def idle(seconds):
+    """Leaves the connection idle for a while (a server's idle time-out), then goes on."""
+    def behave(conn):
+        time.sleep(seconds)
+    return behave
+
+
+def read_and_close(conn):
+    """Reads a request and closes the connection without a reply."""
+    conn.read_request()
+
+
+def hold(received):
+    """Keeps the connection open until the client closes it; appends to received what came on it
+    meanwhile (b"" when the client sent nothing more)."""
+    def behave(conn):
+        data = b""
+        try:
+            while True:
+                chunk = conn.sock.recv(65536)
+                if not chunk:
+                    break
+                data += chunk
+        except (ssl.SSLError, OSError):
+            pass
+        received.append(data)
     return behave
 
 
@@ -164,6 +216,7 @@ class FaultServer:
             except OSError:
                 return
             raw.settimeout(20)
+            raw.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
             try:
                 with self.context.wrap_socket(raw, server_side=True) as conn:
                     behave = self.behaviours.pop(0) if self.behaviours else None

@@ -1,6 +1,7 @@
 """clifclient against a CMS that fails: refused connections, resets, broken and truncated replies,
-HTTP errors, replies of the wrong type, a connection dropped while the client still sends, a
-closed reader of its output, and closed standard descriptors at start.
+HTTP errors, replies of the wrong type, a connection dropped while the client still sends, a kept
+connection that the server closes at each point or frames doubtfully, a closed reader of its
+output, and closed standard descriptors at start.
 
 Each failed call must end the run with the client's message for that call and status 255,
 keep the remote output already shown, and add only the cause on standard error.
@@ -25,8 +26,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
 sys.path.insert(0, HERE)
 import vel_testsupport as vt  # noqa: E402
-from fault_server import (FaultServer, hang_up_while_receiving, http_response, refuse_after,  # noqa: E402
-                          reply, reply_and_hold, reset_after)
+from fault_server import (FaultServer, close_notify, hang_up_while_receiving, hold, http_response,  # noqa: E402
+                          idle, in_turn, kept, read_and_close, refuse_after, reply, reply_and_hold, reset_after)
 
 CLIFCLIENT = None
 ENV = {"PATH": "/usr/bin:/bin", "LC_ALL": "C"}
@@ -220,8 +221,110 @@ class DroppedWhileSending(ClientTestCase):
                 self.assertFailedCall(result, b"started\n" + PANIC + b"{}\n", ".+")
 
 
+class KeptConnections(ClientTestCase):
+    """The connection is kept from call to call and the logon's goes on to the invocation. A server
+    may close it at any point: while it is idle, the next call opens a new one; once a request has
+    gone out, the call fails and nothing is sent twice. A reply that says "Connection: close",
+    comes as HTTP/1.0 or is framed doubtfully leaves a connection that is never used again."""
+
+    def logon(self):
+        return kept(logon_ok())
+
+    def started(self, pollPeriod=0):
+        return kept(record_reply("invoke", complete=False, out=b"started\n", pollPeriod=pollPeriod, sessionId="s"))
+
+    def more(self, pollPeriod=0):
+        return kept(record_reply("status", complete=False, out=b"more\n", pollPeriod=pollPeriod, sessionId="s"))
+
+    def done(self):
+        return kept(record_reply("status", complete=True, returnCode=3, out=b"done\n", sessionId="s"))
+
+    def operations(self, server):
+        return [re.search(rb"<(?:ns\d:)?(logon|invoke|status)\b", r).group(1).decode() for r in server.requests]
+
+    def assertCompleted(self, result, server, connections, expected_out=b"started\nmore\ndone\n"):
+        self.assertEqual((3, expected_out, b""), (result.returncode, result.stdout, result.stderr), server.errors)
+        self.assertEqual(connections, server.served)
+
+    def test_one_connection_carries_logon_invoke_and_every_status_call(self):
+        with FaultServer(self.pem, [in_turn(reply(self.logon()), reply(self.started()), reply(self.more()),
+                                            reply(self.more()), reply(self.done()))]) as server:
+            result = self.run_client(server)
+        self.assertCompleted(result, server, 1, b"started\nmore\nmore\ndone\n")
+        self.assertEqual(["logon", "invoke", "status", "status", "status"], self.operations(server))
+
+    def test_connection_closed_while_idle_between_status_calls(self):
+        # The client pauses a second after "more"; meanwhile the server closes (plain TCP close,
+        # with a close_notify first, after an idle time-out, or with a reset).
+        for name, closing in (("close", []), ("close_notify", [close_notify]), ("idle time-out", [idle(0.3)]),
+                              ("reset", [lambda conn: conn.reset()])):
+            with self.subTest(name), FaultServer(self.pem, [
+                    in_turn(reply(self.logon()), reply(self.started()), reply(self.more(pollPeriod=1000)),
+                            *closing),
+                    in_turn(reply(self.done()))]) as server:
+                result = self.run_client(server)
+            self.assertCompleted(result, server, 2)
+            self.assertEqual(["logon", "invoke", "status", "status"], self.operations(server))
+
+    def test_connection_idle_for_long_is_not_used_again(self):
+        # The server would keep it, but after a pause of two seconds the client opens a new one
+        # rather than race the server's own idle close.
+        received = []
+        with FaultServer(self.pem, [
+                in_turn(reply(self.logon()), reply(self.started()), reply(self.more(pollPeriod=2000)),
+                        hold(received)),
+                in_turn(reply(self.done()))]) as server:
+            result = self.run_client(server)
+        self.assertCompleted(result, server, 2)
+        self.assertEqual([b""], received)
+
+    def test_connection_closed_after_the_request_is_read(self):
+        # The request may have reached the server: the call fails and is not sent again.
+        with self.subTest("invoke"), FaultServer(self.pem, [in_turn(reply(self.logon()), read_and_close)]) as server:
+            result = self.run_client(server)
+            self.assertFailedCall(result, INVOKE_FAILED + b"{}\n", ".+")
+            self.assertEqual((1, ["logon", "invoke"]), (server.served, self.operations(server)))
+        with self.subTest("status with input"), FaultServer(self.pem, [
+                in_turn(reply(self.logon()), reply(self.started()), read_and_close)]) as server:
+            result = self.run_client(server, input=b"abc\n", stdin=None)
+            self.assertFailedCall(result, b"started\n" + PANIC + b"{}\n", ".+")
+            self.assertEqual((1, ["logon", "invoke", "status"]), (server.served, self.operations(server)))
+            self.assertIn(b"<in3 xsi:type=\"xsd:base64Binary\">YWJjCg==</in3>", server.requests[2])
+
+    def test_reply_that_ends_the_connection_is_never_followed_on_it(self):
+        # The server keeps each of these connections open all the same; the client must not send
+        # on it again. A doubtful reply may even hide a second one: it must not be taken.
+        envelope = logon_ok().partition(b"\r\n\r\n")[2]
+        smuggled = kept(record_reply("invoke", complete=True, returnCode=9, out=b"smuggled\n", sessionId="x"))
+        cases = [
+            ("Connection: close", logon_ok()),
+            ("HTTP/1.0", http_response(envelope, version="HTTP/1.0", connection=None)),
+            ("no Content-Length", b"HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n\r\n" + envelope),
+            ("Content-Length too large", http_response(envelope, length=len(envelope) + 8, connection=None)),
+            ("Content-Length too small", http_response(envelope, length=len(envelope) - 8, connection=None)),
+            ("bytes after the body", kept(logon_ok()) + smuggled),
+        ]
+        for name, first in cases:
+            received = []
+            with self.subTest(name), FaultServer(self.pem, [
+                    in_turn(reply(first), hold(received)),
+                    in_turn(reply(self.started()), reply(self.more()), reply(self.done()))]) as server:
+                result = self.run_client(server)
+                self.assertCompleted(result, server, 2)
+                self.assertEqual([b""], received)
+
+    def test_services_on_different_servers_each_keep_their_own(self):
+        received = []
+        with FaultServer(self.pem, [in_turn(reply(self.logon()), hold(received))]) as logon_server, \
+                FaultServer(self.pem, [in_turn(reply(self.started()), reply(self.more()),
+                                               reply(self.done()))]) as server:
+            result = self.run_client(server, logon_url=logon_server.url)
+            self.assertCompleted(result, server, 1)
+        self.assertEqual([b""], received)
+
+
 def tcp_options_of(pid):
-    """(SO_KEEPALIVE, TCP_KEEPIDLE, TCP_KEEPINTVL, TCP_KEEPCNT, TCP_USER_TIMEOUT) of each socket of a
+    """(SO_KEEPALIVE, TCP_KEEPIDLE, TCP_KEEPINTVL, TCP_KEEPCNT, TCP_USER_TIMEOUT, TCP_NODELAY) of each socket of a
     running process, read from a copy of its descriptor (pidfd_getfd)."""
     libc = ctypes.CDLL(None, use_errno=True)
     pidfd = os.pidfd_open(pid)
@@ -241,7 +344,8 @@ def tcp_options_of(pid):
                               sock.getsockopt(socket.IPPROTO_TCP, socket.TCP_KEEPIDLE),
                               sock.getsockopt(socket.IPPROTO_TCP, socket.TCP_KEEPINTVL),
                               sock.getsockopt(socket.IPPROTO_TCP, socket.TCP_KEEPCNT),
-                              sock.getsockopt(socket.IPPROTO_TCP, socket.TCP_USER_TIMEOUT)))
+                              sock.getsockopt(socket.IPPROTO_TCP, socket.TCP_USER_TIMEOUT),
+                              sock.getsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY)))
     finally:
         os.close(pidfd)
     return found
@@ -296,7 +400,8 @@ class DeadPeer(ClientTestCase):
                     client[0].kill()
                     client[0].communicate()
         self.assertEqual((0, b"done\n", b""), (client[0].returncode, out, err), server.errors)
-        self.assertEqual([[(1, 60, 15, 8, 180000)]] * 3, seen)
+        # TCP_NODELAY: a request written in two pieces never waits for the server's delayed ACK.
+        self.assertEqual([[(1, 60, 15, 8, 180000, 1)]] * 3, seen)
 
 
 class LocalDescriptors(ClientTestCase):

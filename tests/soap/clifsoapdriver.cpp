@@ -217,7 +217,7 @@ int runCommand(const std::string& logonUrl, const std::string& invokeUrl, const 
         token = logon.getLogonToken(user, password);
         if (token.empty())
             return logon.getSoapError() ? failed("logon", logon.getSoapError()) : 255;
-        client.resumeTlsSessionOf(logon);
+        client.continueAfter(logon);
     }
     ClifResult result = client.invoke(token, user, options.env, options.args);
     if (client.getSoapError())

@@ -1,6 +1,7 @@
 """Black-box tests of the SOAP clients (logon and invocation) against the
 stand-in CMS over TLS: request shapes on the wire, reply reading, TLS trust,
-logon on the CMS itself, and calls without a service URL.
+logon on the CMS itself, calls without a service URL, and the stand-in's kept
+connections.
 
 usage: test_soap_clients.py CLIFSOAPDRIVER VELCMS
 """
@@ -8,7 +9,10 @@ usage: test_soap_clients.py CLIFSOAPDRIVER VELCMS
 import gzip
 import json
 import os
+import re
 import shutil
+import socket
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -88,7 +92,7 @@ class RequestShapes(CmsTestCase):
         request = self.cms.requests()[0]
         self.assertEqual(request.raw_soap_action, '""')
         self.assertEqual(request.request_line, "POST /velsoap/services/VelpiMain5_0 HTTP/1.1")
-        self.assertEqual(request.headers["connection"], "close")  # one connection per call
+        self.assertEqual(request.headers["connection"], "keep-alive")  # the connection is kept for the next call
         self.assertNotIn("accept-encoding", request.headers)  # no compressed reply is asked for
         text = request.body.decode("latin-1")
         declarations = " ".join('xmlns:%s="%s"' % (p, u) for p, u in NS.items())
@@ -481,6 +485,47 @@ class LogonOnTheCms(CmsTestCase):
         result = self.driver("rootlogon", cms.logon_url, "root")
         self.assertTrue(result.stdout.startswith(b"Empty Install path retuned\n"))
         self.assertEqual(len(cms.requests()), 1)
+
+
+class StandInKeptConnections(CmsTestCase):
+    """The stand-in keeps a connection open for further requests, as production servers do, and
+    closes it once it has been idle for its keep-alive time or when the client asks it to."""
+
+    def exchange(self, tls, close=False):
+        body = envelope("<ns0:getCMSConfigPath/>").encode()
+        tls.sendall(b"POST /velsoap/services/VelpiMain5_0 HTTP/1.1\r\nHost: x\r\nContent-Type: text/xml\r\n"
+                    b"SOAPAction: \"\"\r\n%sContent-Length: %d\r\n\r\n%s"
+                    % (b"Connection: close\r\n" if close else b"", len(body), body))
+        reply = b""
+        while b"\r\n\r\n" not in reply:
+            reply += tls.recv(65536)
+        head, _, rest = reply.partition(b"\r\n\r\n")
+        length = int(re.search(rb"(?i)content-length: *(\d+)", head).group(1))
+        while len(rest) < length:
+            rest += tls.recv(65536)
+        return head
+
+    def connect(self, cms):
+        context = ssl.create_default_context(cafile=self.pki.ca_cert)
+        context.check_hostname = False
+        port = int(cms.base_url.rsplit(":", 1)[1])
+        return context.wrap_socket(socket.create_connection(("127.0.0.1", port), timeout=20))
+
+    def test_connection_is_kept_until_idle_for_the_keep_alive_time(self):
+        cms = self.start_cms(keep_alive_ms=400)
+        with self.connect(cms) as tls:
+            for _ in range(3):
+                self.assertIn(b"Connection: keep-alive", self.exchange(tls))
+            start = time.monotonic()
+            self.assertEqual(b"", tls.recv(1))
+            self.assertGreater(time.monotonic() - start, 0.3)
+        self.assertEqual(["full", "kept", "kept"], [r.handshake for r in cms.requests()])
+
+    def test_connection_close_is_honoured(self):
+        cms = self.start_cms()
+        with self.connect(cms) as tls:
+            self.assertIn(b"Connection: close", self.exchange(tls, close=True))
+            self.assertEqual(b"", tls.recv(1))
 
 
 class EmptyServiceUrl(CmsTestCase):

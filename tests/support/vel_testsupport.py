@@ -247,7 +247,7 @@ def status_xml(**fields):
 class RecordedRequest:
     def __init__(self, number, raw, handshake=None):
         self.number = number
-        self.handshake = handshake  # "full" or "resumed" over TLS, None over plain HTTP
+        self.handshake = handshake  # "full", "resumed" or "kept" over TLS, None over plain HTTP
         head, _, self.body = raw.partition(b"\r\n\r\n")
         lines = head.decode("latin-1").split("\r\n")
         self.request_line = lines[0]
@@ -290,7 +290,7 @@ def end_server_process(process, err_file):
 
 class StandInCms:
     def __init__(self, velcms, work_dir, tls_pem=None, users=None, commands_dir=None, config_dir=None,
-                 poll_ms=20, max_chunk=None, scripted=False, env=None):
+                 poll_ms=20, max_chunk=None, scripted=False, env=None, keep_alive_ms=None):
         self.velcms = velcms
         self.work_dir = work_dir
         self.tls_pem = tls_pem
@@ -300,6 +300,7 @@ class StandInCms:
         self.poll_ms = poll_ms
         self.max_chunk = max_chunk
         self.env = env
+        self.keep_alive_ms = keep_alive_ms
         self.record_dir = os.path.join(work_dir, "record")
         self.script_dir = os.path.join(work_dir, "script")
         self.process = None
@@ -328,6 +329,8 @@ class StandInCms:
             cmd += ["--config-dir", self.config_dir]
         if self.max_chunk:
             cmd += ["--max-chunk", str(self.max_chunk)]
+        if self.keep_alive_ms is not None:
+            cmd += ["--keep-alive-ms", str(self.keep_alive_ms)]
         self.err_file = open(os.path.join(self.work_dir, "velcms.err"), "wb")
         self.process = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=self.err_file,
                                         stdin=subprocess.DEVNULL, env=self.env)

@@ -20,7 +20,8 @@ void printUsage()
 {
     std::cerr << "usage: velcms [--host ADDR] [--port N] [--tls PEM | --http] --users FILE\n"
                  "              --commands DIR [--config-dir DIR] [--poll-ms N] [--max-chunk BYTES]\n"
-                 "              [--record DIR] [--script DIR]\n";
+                 "              [--record DIR] [--script DIR] [--keep-alive-ms N] [--answer-within-ms N]\n"
+                 "              [--tls-max 1.2|1.3]\n";
 }
 }
 
@@ -42,7 +43,8 @@ bool CmsOptions::parse(int argc, char** argv)
             return false;
         }
         std::string value = argv[++i];
-        bool numeric = option == "--port" || option == "--poll-ms" || option == "--max-chunk";
+        bool numeric = option == "--port" || option == "--poll-ms" || option == "--max-chunk" ||
+                       option == "--keep-alive-ms" || option == "--answer-within-ms";
         if (numeric && !parseNumber(value, number))
         {
             printUsage();
@@ -68,6 +70,12 @@ bool CmsOptions::parse(int argc, char** argv)
             recordDir = value;
         else if (option == "--script")
             scriptDir = value;
+        else if (option == "--keep-alive-ms" && number >= 0)
+            keepAliveMs = number;
+        else if (option == "--answer-within-ms" && number >= 0)
+            answerWithinMs = number;
+        else if (option == "--tls-max" && (value == "1.2" || value == "1.3"))
+            tlsMax = value;
         else
         {
             printUsage();

@@ -17,6 +17,9 @@ struct CmsOptions
     size_t maxChunk = 1 << 20;    // most output bytes per stream and reply
     std::string recordDir;        // raw requests are written here when set
     std::string scriptDir;        // scripted raw replies are taken from here when set
+    long long keepAliveMs = 5000; // idle time after which a kept connection is closed; 0: one request per connection
+    long long answerWithinMs = 0; // invoke waits this long for a quick command to end and answers complete
+    std::string tlsMax;           // highest TLS version offered: "1.2" or "1.3" (empty: the library's)
 
     // Parses the command line; on error prints usage and returns false.
     bool parse(int argc, char** argv);

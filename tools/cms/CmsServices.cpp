@@ -2,6 +2,8 @@
 // generated dispatcher calls them.
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -170,9 +172,29 @@ int ns5__invoke(struct soap* soap, std::string in0, std::string, ns3__Map* in2,
     if (!session)
         return soap_receiver_fault(soap, ("Cannot start the command: " + error).c_str(), nullptr);
     std::string sessionId = "session-" + std::to_string(++state.sessionCount);
-    state.sessions[sessionId] = std::move(session);
 
+    // A quick command is answered at once, complete, when it ends within the wait.
     SessionProgress started;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(state.options.answerWithinMs);
+    while (state.options.answerWithinMs > 0)
+    {
+        size_t room = state.options.maxChunk - std::max(started.out.size(), started.err.size());
+        if (room == 0)
+            break;
+        SessionProgress now = session->collect(room);
+        started.out += now.out;
+        started.err += now.err;
+        started.outOpen = now.outOpen;
+        started.errOpen = now.errOpen;
+        started.complete = now.complete;
+        started.returnCode = now.returnCode;
+        started.morePending = now.morePending;
+        if (now.complete || now.morePending || std::chrono::steady_clock::now() >= deadline)
+            break;
+        usleep(1000);
+    }
+    if (!started.complete)
+        state.sessions[sessionId] = std::move(session);
     r._invokeReturn = newStatus(soap, sessionId, started, state.options.pollPeriod);
     return SOAP_OK;
 }

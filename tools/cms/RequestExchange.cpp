@@ -67,12 +67,12 @@ std::string RequestExchange::fileName(const std::string& dir, const char* kind, 
     return dir + name;
 }
 
-void RequestExchange::record(const std::string& dir) const
+void RequestExchange::record(const std::string& dir, bool firstOnConnection) const
 {
     // Written before the request, so that a reader who sees the request sees this too.
     if (m_context->ssl)
     {
-        const char* kind = SSL_session_reused(m_context->ssl) ? "resumed" : "full";
+        const char* kind = !firstOnConnection ? "kept" : SSL_session_reused(m_context->ssl) ? "resumed" : "full";
         std::ofstream(fileName(dir, "handshake", ".txt")) << kind;
     }
     std::string path = fileName(dir, "request");
@@ -95,7 +95,15 @@ int RequestExchange::serve()
 {
     s_serving = this;
     m_context->frecv = replay;
-    int rc = soap_serve(m_context);
+    // One request: the connection's next one is read afresh, after it has come.
+    m_context->bufidx = m_context->buflen = 0;
+    int rc = soap_begin_serve(m_context);
+    if (rc == SOAP_OK)
+    {
+        rc = soap_serve_request(m_context);
+        if (rc != SOAP_OK && m_context->error < SOAP_STOP)
+            rc = soap_send_fault(m_context);
+    }
     m_context->frecv = m_transportRecv;
     s_serving = nullptr;
     return rc;

@@ -16,11 +16,13 @@ public:
     // Reads the headers and the Content-Length bytes of the body.
     bool readRequest();
     // Writes the raw request to DIR/request-NNNN.http and, on a TLS connection,
-    // "full" or "resumed" (the connection's handshake) to DIR/handshake-NNNN.txt.
-    void record(const std::string& dir) const;
+    // "full" or "resumed" (the connection's handshake) to DIR/handshake-NNNN.txt,
+    // or "kept" for a further request on a connection that carried one before.
+    void record(const std::string& dir, bool firstOnConnection) const;
     // Sends DIR/reply-NNNN.http as it is when that file exists.
     bool sendScriptedReply(const std::string& dir);
-    // Hands the request bytes to the runtime and serves them.
+    // Hands the request bytes to the runtime and serves them; the connection stays
+    // open when both sides keep it alive.
     int serve();
 
 private:

@@ -1,11 +1,18 @@
 // velcms: stand-in for the CMS's logon service and clif service, serving both
-// over HTTPS (or plain HTTP) on one port, one request at a time.
+// over HTTPS (or plain HTTP) on one port, one connection at a time. A connection
+// is kept open for further requests (HTTP/1.1 keep-alive) until it has been idle
+// for the keep-alive time, the client closes it or asks to, or another client
+// connects: an idle connection gives way, as a busy server closes its idle ones.
 #include <arpa/inet.h>
 #include <malloc.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <iostream>
 
@@ -44,18 +51,68 @@ int boundPort(SOAP_SOCKET socket)
     return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
 }
 
-void handleConnection(struct soap* context, const CmsOptions& options, int number)
+// Waits on a kept connection for the client's next request. False when the
+// connection has been idle for idleMs, another client is waiting to connect, or
+// the server is asked to stop; true when the connection has something to read
+// (a request, or the client's close, which the read then finds).
+bool nextRequestComes(struct soap* context, long long idleMs)
 {
+    if (context->ssl && SSL_has_pending(context->ssl))
+        return true;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(idleMs);
+    pollfd waits[2] = {{context->socket, POLLIN, 0}, {context->master, POLLIN, 0}};
+    while (!s_stopRequested)
+    {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        int ready = poll(waits, 2, int(std::min<long long>(left.count(), 200)));
+        if (ready < 0 && errno != EINTR)
+            return false;
+        if (ready > 0 && waits[0].revents)
+            return true;
+        if (ready > 0 && waits[1].revents)
+            return false;
+    }
+    return false;
+}
+
+void handleConnection(struct soap* context, const CmsOptions& options, int& requestNumber)
+{
+    // A connection's first request takes its number at once (a connection that
+    // brings none uses it up); a further one only when it has come.
+    ++requestNumber;
     if (!options.serverPem.empty() && soap_ssl_accept(context) != SOAP_OK)
         return;
-    RequestExchange exchange(context, number);
-    if (!exchange.readRequest())
-        return;
-    if (!options.recordDir.empty())
-        exchange.record(options.recordDir);
-    if (!options.scriptDir.empty() && exchange.sendScriptedReply(options.scriptDir))
-        return;
-    exchange.serve();
+    for (bool first = true;; first = false)
+    {
+        if (!first && !nextRequestComes(context, options.keepAliveMs))
+        {
+            // The client is idle and not reading: send close_notify and do not wait for its
+            // own (the runtime would wait up to 5 s, keeping the next client waiting).
+            if (context->ssl)
+            {
+                SSL_shutdown(context->ssl);
+                SSL_free(context->ssl);
+                context->ssl = nullptr;
+            }
+            return;
+        }
+        RequestExchange exchange(context, first ? requestNumber : requestNumber + 1);
+        if (!exchange.readRequest())
+            return;
+        if (!first)
+            ++requestNumber;
+        if (!options.recordDir.empty())
+            exchange.record(options.recordDir, first);
+        if (!options.scriptDir.empty() && exchange.sendScriptedReply(options.scriptDir))
+            return;
+        exchange.serve();
+        soap_destroy(context);
+        soap_end(context);
+        if (!context->keep_alive || !soap_valid_socket(context->socket))
+            return;
+    }
 }
 }
 
@@ -76,6 +133,8 @@ int main(int argc, char** argv)
 
     struct soap context;
     soap_init(&context);
+    if (options.keepAliveMs > 0)
+        soap_set_mode(&context, SOAP_IO_KEEPALIVE);
     soap_set_namespaces(&context, namespaces);
     context.user = &state;
     context.bind_flags = SO_REUSEADDR;
@@ -90,6 +149,8 @@ int main(int argc, char** argv)
         soap_print_fault(&context, stderr);
         return 1;
     }
+    if (!options.tlsMax.empty())
+        SSL_CTX_set_max_proto_version(context.ctx, options.tlsMax == "1.2" ? TLS1_2_VERSION : TLS1_3_VERSION);
     if (!soap_valid_socket(soap_bind(&context, options.host.c_str(), options.port, 16)))
     {
         soap_print_fault(&context, stderr);
@@ -104,9 +165,10 @@ int main(int argc, char** argv)
     {
         if (!soap_valid_socket(soap_accept(&context)))
             continue;  // time-out, interrupted or failed accept
-        handleConnection(&context, options, ++requestNumber);
+        handleConnection(&context, options, requestNumber);
         soap_destroy(&context);
         soap_end(&context);
+        context.keep_alive = 0;
         soap_closesock(&context);
     }
     state.sessions.clear();  // ends the commands still running
