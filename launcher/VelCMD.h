@@ -22,6 +22,7 @@ public:
     virtual void localProcessing(JNIEnv* env);
     virtual void localDone();
     virtual void localVMargs(JavaVMInitArgs* args);
+    // Kept for the launcher classes' interface: the run sequence never calls it.
     virtual void initAuthFlags();
     virtual void setFilePermissions();
     [[noreturn]] virtual void errorExit(int status, const char* msg);
@@ -85,8 +86,9 @@ protected:
     std::string myClassToLoad;
     int myArgc = 0;
     char** myArgv = nullptr;
-    char** myEnvp = nullptr;
-    unsigned char myAuthFlag = 0;
+    char** myEnvp = nullptr;        // kept from run for the class's interface; nothing reads it
+    unsigned char myAuthFlag = 0;   // tested by VelInitAux; no launcher class sets it
+    // Heap sizes in MiB, kept for the class's interface: nothing sets them; startJVM uses defaults.
     int myHeapMax = 0;
     int myHeapMin = 0;
     int myYoungGen = 0;

@@ -3,12 +3,26 @@
 
 #include "TrustedEnv.h"
 #include "VelMessages.h"
-#include "VelPriv.h"
 #include "debug.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+namespace {
+
+// Options of a secure start. The process holds the keys and, until it gives them up, the start
+// privileges, while its IDs become the caller's: no attach listener (jcmd, agents), no
+// performance-data file in /tmp, no crash or compiler-replay report that would copy memory
+// contents into a file of the caller's.
+const char* const SECURE_START_OPTIONS[] = {
+    "-XX:+DisableAttachMechanism",
+    "-XX:-UsePerfData",
+    "-XX:ErrorFile=/dev/null",
+    "-XX:-DumpReplayDataOnError",
+};
+
+} // namespace
 
 void VelCMD::addJVMOption(const std::string& option)
 {
@@ -146,7 +160,7 @@ void VelCMD::startJVM()
     addSystemProperty("java.protocol.handler.pkgs", std::string("org.apache.naming.resources"));
     addJVMOption("-ea");
     if (isSecureStart()) {
-        for (const std::string& option : VelPriv::secureStartOptions())
+        for (const char* option : SECURE_START_OPTIONS)
             addJVMOption(option);
     }
 

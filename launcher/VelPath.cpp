@@ -9,6 +9,12 @@
 
 namespace {
 
+// With it present, the caller's own library path, Java home (JAVA_HOME) and class path count.
+const char* const USE_ENV = "VEL_USE_ENV";
+const char* const JAVA_HOME = "JAVA_HOME";
+// Joins the entries of the class path and of directory listings.
+const char* const pathSeparator = ":";
+
 // Fixed paths below the install base; "%b" stands for the base path.
 const char* const DEFAULT_SHLIB_PATH =
     "%b/opt/vel/j2re/lib/i386/:%b/opt/vel/j2re/lib/i386/server:"

@@ -19,6 +19,7 @@
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -193,17 +194,6 @@ bool VelPriv::startsPrivileged()
 bool VelPriv::protectPrivilegedStart()
 {
     return !startsPrivileged() || prctl(PR_SET_DUMPABLE, 0L, 0L, 0L, 0L) == 0;
-}
-
-const std::vector<std::string>& VelPriv::secureStartOptions()
-{
-    static const std::vector<std::string> options = {
-        "-XX:+DisableAttachMechanism",
-        "-XX:-UsePerfData",
-        "-XX:ErrorFile=/dev/null",
-        "-XX:-DumpReplayDataOnError",
-    };
-    return options;
 }
 
 bool VelPriv::resetGroupIDs(gid_t gid)

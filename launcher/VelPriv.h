@@ -3,18 +3,10 @@
 #ifndef VEL_PRIV_H
 #define VEL_PRIV_H
 
-#include <string>
 #include <sys/types.h>
-#include <vector>
 
 class VelPriv {
 public:
-    // Virtual machine options of a secure start. The process holds the keys and, until it gives
-    // them up, the start privileges, while its IDs become the caller's: no attach listener (jcmd,
-    // agents), no performance-data file in /tmp, no crash or compiler-replay report that would copy
-    // memory contents into a file of the caller's.
-    static const std::vector<std::string>& secureStartOptions();
-
     // Whether the process started with privileges that a caller must not reach: a secure start, or
     // a capability in any set, whoever gave it (file capabilities, a starter that kept its own,
     // inherited or ambient ones).

@@ -13,9 +13,6 @@ const char* const TRACE_ENV_VAR = "VEL_DTRACE";
 const char* const DEBUG_FILE_PATH = "/var/opt/vel/logs/";
 const char* const TRACE_SUFFIX = ".dbg";
 const char* const DEBUG_PID = ".%d";
-const char* const USE_ENV = "VEL_USE_ENV";
-const char* const JAVA_HOME = "JAVA_HOME";
-const char* const pathSeparator = ":";
 
 uint32_t _Debug = 0;
 FILE* stddbg = nullptr;

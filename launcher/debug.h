@@ -6,14 +6,11 @@
 #include <cstdio>
 #include <string>
 
-// Fixed names and path pieces of the launcher.
+// The trace's switch variable and the pieces of its file's path.
 extern const char* const TRACE_ENV_VAR;   // "VEL_DTRACE"
 extern const char* const DEBUG_FILE_PATH; // "/var/opt/vel/logs/"
 extern const char* const TRACE_SUFFIX;    // ".dbg"
 extern const char* const DEBUG_PID;       // ".%d"
-extern const char* const USE_ENV;         // "VEL_USE_ENV"
-extern const char* const JAVA_HOME;       // "JAVA_HOME"
-extern const char* const pathSeparator;   // ":"
 
 // Size of the indentation buffer; it holds at most INDENT_BUFFER_SIZE - 1 spaces.
 constexpr int INDENT_BUFFER_SIZE = 1024;
