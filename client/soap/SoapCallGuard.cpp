@@ -10,7 +10,6 @@
 
 #include "ClifCallTrace.h"
 #include "SoapConnection.h"
-#include "SoapReadBatching.h"
 #include "TlsVerifyRecord.h"
 #include "soapH.h"
 
@@ -80,7 +79,6 @@ void prepareSoapConnections(struct soap* context)
     }
     context->fpost = postOnGuardedSocket;
     context->fposthdr = postHeaderWithoutEncodings;
-    batchReplyReads(context);
     ClifCallTrace::attach(context);
     keepSoapConnections(context);
 }

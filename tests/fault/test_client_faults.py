@@ -358,8 +358,7 @@ class DeadPeer(ClientTestCase):
     keeps the connection open after its reply is not."""
 
     def test_long_reply_is_read_whole_while_the_server_keeps_the_connection_open(self):
-        # The reads of a long body wait for batches of bytes: none may wait for bytes the
-        # server does not owe once the reply is all sent.
+        # No read may wait for bytes that the parser does not need once the reply is all sent.
         for size in (3 << 20, (3 << 20) + 70000):
             with self.subTest(size=size):
                 out = os.urandom(size)
@@ -372,6 +371,24 @@ class DeadPeer(ClientTestCase):
                 self.assertEqual((0, b""), (result.returncode, result.stderr), server.errors)
                 self.assertTrue(result.stdout == out, "%d of %d bytes" % (len(result.stdout), size))
                 self.assertEqual([False] * 3, held, "the client waited for the server to close")
+
+    def test_content_length_beyond_the_body_is_not_waited_for(self):
+        # The envelope is complete: the client ends at once, whatever the length promised and
+        # although the server keeps the connection open (the wait would last until it closes).
+        started = record_reply("invoke", complete=False, pollPeriod=0, sessionId="s")
+        for size in (100000, 1 << 20, (3 << 20) + 70000):
+            out = os.urandom(size)
+            body = vt.envelope(record("status", complete=True, returnCode=0, out=out, sessionId="s")).encode()
+            for name, length in (("256 KiB too long", len(body) + (256 << 10)), ("1 MiB too long", len(body) + (1 << 20)),
+                                 ("-1", -1), ("2^64-1", (1 << 64) - 1)):
+                with self.subTest(size=size, length=name):
+                    held = []
+                    with FaultServer(self.pem, [reply(logon_ok()), reply(started),
+                                                reply_and_hold(http_response(body, length=length), held)]) as server:
+                        result = self.run_client(server)
+                    self.assertEqual((0, b""), (result.returncode, result.stderr), server.errors)
+                    self.assertTrue(result.stdout == out, "%d of %d bytes" % (len(result.stdout), size))
+                    self.assertEqual([False], held, "the client waited for the server to close")
 
     def test_every_connection_has_tcp_keep_alive(self):
         seen = []
