@@ -382,8 +382,22 @@ class TlsTrust(CmsTestCase):
         self.assertEqual(record["fault"]["detail"], "SSL connect failed in tcp_connect()")
         self.assertEqual(cms.requests(), [])
 
-    def test_missing_or_empty_tls_files_keep_the_default_endpoint(self):
+    def test_failed_tls_setup_sends_nothing(self):
+        # After a failed set-up the calls fail at once with the set-up's fault: nothing goes to the
+        # configured URL, nor to the generated default endpoint (port 50001 on this machine), where
+        # a listener would have received the password.
         cms = self.start_cms()
+        default_endpoint = []
+        for family, host in ((socket.AF_INET, "127.0.0.1"), (socket.AF_INET6, "::1")):
+            try:
+                listener = socket.socket(family, socket.SOCK_STREAM)
+                listener.bind((host, 50001))
+                listener.listen(8)
+                listener.setblocking(False)
+                default_endpoint.append(listener)
+                self.addCleanup(listener.close)
+            except OSError:  # port taken, or no IPv6: the fault's text still shows where it came from
+                listener.close()
         # A FIFO, or a link to /dev/zero, in place of a file counts as a file that cannot be read:
         # no hang in the open, no read without end.
         not_regular = [("%s as a %s" % (file, kind), dict(), file, kind)
@@ -400,19 +414,25 @@ class TlsTrust(CmsTestCase):
                         os.mkfifo(os.path.join(config, replaced))
                     else:
                         os.symlink("/dev/zero", os.path.join(config, replaced))
-                result = self.driver("logon", cms.logon_url, "admin", "secret", timeout=20)
-                records, lines = parse_output(result.stdout)
-                self.assertEqual(lines, [" There was an error in CLIClientLogon constructor"])
-                self.assertEqual(records[0]["token"], "")
-                # The call went to the default endpoint (port 50001 on this machine), not to the URL:
-                # it fails, and the stand-in sees nothing (checked at the end).
-                self.assertTrue(records[0]["fault"]["string"])
+                expected = "Can't load randomness" if "randomfile" in name else "Can't read CA file"
+                for logon in (("logon", cms.logon_url, "admin", "secret"), ("rootlogon", cms.logon_url, "admin")):
+                    result = self.driver(*logon, timeout=20)
+                    records, lines = parse_output(result.stdout)
+                    self.assertEqual(lines, [" There was an error in CLIClientLogon constructor"])
+                    self.assertEqual(records[0]["token"], "")
+                    self.assertEqual((records[0]["fault"]["string"], records[0]["fault"]["detail"]),
+                                     ("SSL/TLS error", expected))
 
-                records, lines = parse_output(self.driver("calls", cms.invoke_url, "tok", "admin", "--", "x").stdout)
+                records, lines = parse_output(
+                    self.driver("calls", cms.invoke_url, "tok", "admin", "--status", "1", "--", "x").stdout)
                 self.assertEqual(lines, [])
-                self.assertEqual(records[0]["fault"]["string"], "SSL/TLS error")
-                self.assertTrue(records[1]["fault"]["string"])
+                # The constructor's fault, then that of the invoke and of the status call.
+                faults = [(r["fault"]["string"], r["fault"]["detail"]) for r in records if r.get("fault")]
+                self.assertEqual(faults, [("SSL/TLS error", expected)] * 3)
         self.assertEqual(cms.requests(), [])
+        for listener in default_endpoint:
+            with self.assertRaises(BlockingIOError):
+                listener.accept()
 
 
 class LogonOnTheCms(CmsTestCase):
