@@ -6,6 +6,7 @@ a broken one, or none at all. Python 3 standard library only.
         server.served                   # number of connections handled so far
         server.requests                 # the requests read so far (raw bytes), in order
         server.on_connect               # optional callable run as each connection is accepted
+        server.server_names             # the server name (SNI) of each handshake, None for none
 
 One behaviour per connection, in order. A behaviour is a callable taking (Connection); the
 helpers below make the usual ones, and in_turn strings several together on one kept connection. When the list is used up, further connections are closed
@@ -179,6 +180,8 @@ class FaultServer:
     def __init__(self, pem, behaviours):
         self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         self.context.load_cert_chain(pem)
+        self.server_names = []
+        self.context.sni_callback = lambda sock, name, context: self.server_names.append(name)
         self.behaviours = list(behaviours)
         self.served = 0
         self.requests = []

@@ -421,6 +421,18 @@ class DeadPeer(ClientTestCase):
         self.assertEqual([[(1, 60, 15, 8, 180000, 1)]] * 3, seen)
 
 
+class ServerName(ClientTestCase):
+    """TLS allows only host names as the server name (SNI): an endpoint given by its address sends none."""
+
+    def test_address_literal_sends_no_server_name(self):
+        started = record_reply("invoke", complete=False, pollPeriod=0, sessionId="s")
+        done = record_reply("status", complete=True, returnCode=0, out=b"done\n", sessionId="s")
+        with FaultServer(self.pem, [reply(logon_ok()), reply(started), reply(done)]) as server:
+            result = self.run_client(server)
+        self.assertEqual((0, b"done\n", b""), (result.returncode, result.stdout, result.stderr), server.errors)
+        self.assertEqual([None] * 3, server.server_names)
+
+
 class LocalDescriptors(ClientTestCase):
     """Closed standard descriptors at start, and a reader of the output that goes away."""
 

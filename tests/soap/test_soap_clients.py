@@ -376,6 +376,23 @@ class TlsTrust(CmsTestCase):
         self.assertEqual(record["fault"]["detail"], "SSL connect failed in tcp_connect()")
         self.assertEqual(cms.requests(), [])
 
+    def test_server_certificate_itself_may_be_pinned(self):
+        # "server_cert.pem" holding the server's own certificate (signed by a CA, not self-signed)
+        # is a pin of its own; another certificate of the same CA is not.
+        cms = self.start_cms()
+        for name, pinned, accepted in (("server's own", "server.crt", True),
+                                       ("another of the same CA", "otherhost.crt", False)):
+            with self.subTest(name):
+                self.config = write_client_config(os.path.join(self.dir, pinned), cms.logon_url, cms.invoke_url,
+                                                  ca_cert=os.path.join(self.pki.dir, pinned))
+                record = self.records("logon", cms.logon_url, "admin", "secret")[0]
+                if accepted:
+                    self.assertTrue(record["token"], record)
+                else:
+                    self.assertEqual(record["token"], "")
+                    self.assertEqual(record["fault"]["detail"], "SSL connect failed in tcp_connect()")
+        self.assertEqual(len(cms.requests()), 1)
+
     def test_system_trust_store_is_not_consulted(self):
         env = dict(os.environ, SSL_CERT_FILE=self.pki.public_ca_cert, SSL_CERT_DIR=self.pki.dir)
         cms, record = self.logon(self.pki.public_pem, env=env)
