@@ -462,6 +462,51 @@ class LocalDescriptors(ClientTestCase):
         self.assertEqual(-signal.SIGPIPE, status)
         self.assertEqual(b"", stderr)
 
+    def test_non_blocking_output_loses_nothing(self):
+        # The caller leaves both pipes non-blocking (the flag is shared with the client) and reads
+        # them slowly: each write that finds a pipe full waits, every byte arrives.
+        out, err = os.urandom(2100000), os.urandom(2100000)
+        started = record_reply("invoke", complete=False, out=b"first\n", err=b"warn\n", pollPeriod=0, sessionId="s")
+        done = record_reply("status", complete=True, returnCode=0, out=out, err=err, sessionId="s")
+        with FaultServer(self.pem, [reply(logon_ok()), reply(started), reply(done)]) as server:
+            self.configure(server.url, server.url)
+            pipes = [os.pipe(), os.pipe()]
+            for _, write_end in pipes:
+                os.set_blocking(write_end, False)
+            received = [bytearray(), bytearray()]
+
+            def read_slowly(fd, into):
+                time.sleep(0.5)
+                while True:
+                    block = os.read(fd, 4096)
+                    if not block:
+                        break
+                    into += block
+                    time.sleep(0.0005)
+            readers = [threading.Thread(target=read_slowly, args=(read_end, into))
+                       for (read_end, _), into in zip(pipes, received)]
+            for reader in readers:
+                reader.start()
+            try:
+                client = subprocess.Popen([self.program, "--user", "admin", "--pass", "secret"], env=ENV,
+                                          stdin=subprocess.DEVNULL, stdout=pipes[0][1], stderr=pipes[1][1])
+            finally:
+                for _, write_end in pipes:
+                    os.close(write_end)
+            try:
+                status = client.wait(timeout=TIMEOUT)
+            finally:
+                if client.poll() is None:
+                    client.kill()
+                    client.wait()
+                for reader in readers:
+                    reader.join(TIMEOUT)
+                for read_end, _ in pipes:
+                    os.close(read_end)
+        self.assertEqual(0, status, server.errors)
+        self.assertTrue(bytes(received[0]) == b"first\n" + out, "%d bytes of output" % len(received[0]))
+        self.assertTrue(bytes(received[1]) == b"warn\n" + err, "%d bytes of error output" % len(received[1]))
+
     def descriptor_targets(self, pid):
         return [os.readlink("/proc/%d/fd/%d" % (pid, fd)) for fd in (0, 1, 2)]
 
