@@ -10,6 +10,7 @@
 
 #include "ClifCallTrace.h"
 #include "SoapConnection.h"
+#include "SoapReplyLimits.h"
 #include "TlsVerifyRecord.h"
 #include "soapH.h"
 
@@ -79,6 +80,7 @@ void prepareSoapConnections(struct soap* context)
     }
     context->fpost = postOnGuardedSocket;
     context->fposthdr = postHeaderWithoutEncodings;
+    limitReplies(context);
     ClifCallTrace::attach(context);
     keepSoapConnections(context);
 }

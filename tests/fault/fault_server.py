@@ -87,6 +87,21 @@ def reply(raw):
     return behave
 
 
+def reply_streamed(head, parts):
+    """Reads the request, sends the HTTP head and then each piece that parts (an iterable) yields,
+    made as they go: a reply of hundreds of megabytes costs the test no memory. A client that
+    stops reading (a refused reply) ends the sending."""
+    def behave(conn):
+        conn.read_request()
+        try:
+            conn.send(head)
+            for piece in parts:
+                conn.send(piece)
+        except (ssl.SSLError, OSError):
+            pass
+    return behave
+
+
 def refuse_after(raw):
     """Reads the request, stops listening and only then answers: the next call is refused."""
     def behave(conn):

@@ -18,6 +18,7 @@ import sys
 import tempfile
 import time
 import unittest
+import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from vel_testsupport import (NS, StandInCms, b64, envelope, fault_body, make_command, make_pki, run,
@@ -203,15 +204,20 @@ class ReplyReading(CmsTestCase):
         self.assertEqual((results[0]["sessionId"], results[0]["complete"], results[0]["returnCode"],
                           results[0]["out"]), ("s-2", True, 3, b"hi".hex()))
 
-    def test_compressed_reply_is_read_all_the_same(self):
-        body = gzip.compress(invoke_reply('<invokeReturn xsi:type="ns1:clifstatus">%s</invokeReturn>' % status_xml(
-            complete=True, out=b"packed", returnCode=4, sessionId="s-z")).encode())
-        self.cms.script_raw(1, b"HTTP/1.1 200 OK\r\nContent-Type: text/xml; charset=utf-8\r\nContent-Encoding: gzip"
-                               b"\r\nContent-Length: %d\r\nConnection: close\r\n\r\n" % len(body) + body)
-        records = self.records("calls", self.cms.invoke_url, "tok", "admin", "--status", "0", "--", "velnode")
-        self.assertEqual((records[0]["sessionId"], records[0]["returnCode"], records[0]["out"]),
-                         ("s-z", 4, b"packed".hex()))
-        self.assertNotIn("accept-encoding", self.cms.requests()[0].headers)
+    def test_compressed_reply_is_refused(self):
+        # The client asks for no compression; a compressed reply (which could inflate to any size)
+        # fails the call with a fault that says so.
+        reply = invoke_reply('<invokeReturn xsi:type="ns1:clifstatus">%s</invokeReturn>' % status_xml(
+            complete=True, out=b"packed", returnCode=4, sessionId="s-z")).encode()
+        for number, (encoding, body) in enumerate((("gzip", gzip.compress(reply)), ("deflate", zlib.compress(reply))),
+                                                  start=1):
+            with self.subTest(encoding):
+                self.cms.script_raw(number, b"HTTP/1.1 200 OK\r\nContent-Type: text/xml; charset=utf-8\r\n"
+                                            b"Content-Encoding: %s\r\nContent-Length: %d\r\nConnection: close\r\n\r\n"
+                                            % (encoding.encode(), len(body)) + body)
+                records = self.records("calls", self.cms.invoke_url, "tok", "admin", "--status", "0", "--", "velnode")
+                self.assertEqual(records[0]["fault"]["string"], "Compressed reply refused")
+                self.assertNotIn("accept-encoding", self.cms.requests()[number - 1].headers)
 
     def test_children_in_another_order_and_unknown_ones(self):
         reply = invoke_reply('<invokeReturn xsi:type="ns1:clifstatus"><note xsi:type="xsd:string">x</note>%s'
