@@ -164,9 +164,21 @@ int limitBytes(struct soap* context, ReplyLimits& limits, const char* data, size
 {
     char* bytes = context->buf + (data - context->buf);
     size_t kept = 0;
-    for (size_t i = 0; i < size; ++i)
+    for (size_t i = 0; i < size;)
     {
-        const auto c = static_cast<unsigned char>(bytes[i]);
+        if (limits.markup == Markup::Text && !limits.afterMarkup)
+        {
+            // Text (Base64 output above all) is kept whole up to the next markup.
+            const void* next = std::memchr(bytes + i, '<', size - i);
+            const size_t end = next ? static_cast<size_t>(static_cast<const char*>(next) - bytes) : size;
+            if (kept != i)
+                std::memmove(bytes + kept, bytes + i, end - i);
+            kept += end - i;
+            i = end;
+            if (i == size)
+                break;
+        }
+        const auto c = static_cast<unsigned char>(bytes[i++]);
         if (keepByte(limits, c))
             bytes[kept++] = static_cast<char>(c);
         if (limits.tooManyAttributes)
@@ -255,7 +267,7 @@ void deleteLimits(struct soap* /*context*/, struct soap_plugin* plugin)
 
 int createLimits(struct soap* context, struct soap_plugin* plugin, void* /*argument*/)
 {
-    auto* data = new (std::nothrow) ReplyLimits{};
+    auto* data = new (std::nothrow) ReplyLimits();
     if (!data)
         return SOAP_EOM;
     data->runtimePrepareInitRecv = context->fprepareinitrecv;
