@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -46,7 +45,7 @@ int writeAll(int fd, const char* data, size_t size)
 
 ssize_t writeToDescriptor(void* cookie, const char* data, size_t size)
 {
-    int error = writeAll(static_cast<int>(reinterpret_cast<intptr_t>(cookie)), data, size);
+    int error = writeAll(*static_cast<const int*>(cookie), data, size);
     if (error != 0) {
         errno = error;
         return -1;
@@ -57,8 +56,9 @@ ssize_t writeToDescriptor(void* cookie, const char* data, size_t size)
 // A stream over fd that writes through writeAll, buffered as the C library buffers its own.
 std::FILE* waitingStream(int fd, int buffering)
 {
+    static int s_descriptors[] = {0, 1, 2};
     cookie_io_functions_t io = {nullptr, writeToDescriptor, nullptr, nullptr};
-    std::FILE* stream = fopencookie(reinterpret_cast<void*>(static_cast<intptr_t>(fd)), "w", io);
+    std::FILE* stream = fopencookie(&s_descriptors[fd], "w", io);
     if (stream)
         std::setvbuf(stream, nullptr, buffering, buffering == _IONBF ? 0 : BUFSIZ);
     return stream;
