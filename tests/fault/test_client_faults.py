@@ -125,6 +125,14 @@ def fault_cases(call):
                  '</multiRef>'.format(response))
         cases.append(("multi-reference id used twice", reply(http_response(vt.envelope(twice))),
                       "Validation constraint violation: type mismatch .+"))
+        # Two status records under one id: the runtime copies the id onto itself (soap_id_enter),
+        # which the sanitizer build is told about (cmake/Sanitize.cmake); the call fails.
+        same_twice = ('<ns5:{0}Response><{0}Return href="#id0"/></ns5:{0}Response>'
+                      '<multiRef id="id0" SOAP-ENC:root="0" xsi:type="ns1:clifstatus"><complete>true</complete>'
+                      '</multiRef><multiRef id="id0" SOAP-ENC:root="0" xsi:type="ns1:clifstatus">'
+                      '<complete>false</complete></multiRef>'.format(response))
+        cases.append(("two status records under one id", reply(http_response(vt.envelope(same_twice))),
+                      "Validation constraint violation: .+ duplicate id #id0 .+"))
         cases.append(("status record of the wrong xsi:type", reply(wrong_record),
                       re.escape("Validation constraint violation: type mismatch xsd:string in element '%sReturn'"
                                 % response)))
