@@ -160,6 +160,11 @@ bool keepByte(ReplyLimits& limits, unsigned char c)
 // Looks at the body bytes [data, data + size), which end where the runtime's buffer ends, and
 // drops from them, in place, what keepByte drops. The runtime counts the bytes it received
 // before it calls this, so its count of the message stays that of the wire.
+// Rule: this relies on the runtime (gSOAP 2.8, soap_recv_raw and soap_begin_recv) handing each
+// body byte over once, after chunked coding and inflation, in a region that ends at buflen, with
+// only the next chunk's raw bytes (up to chunkbuflen) behind it. A runtime that calls
+// fpreparerecv otherwise must be checked against it: the fault tests (ReplyMemory) read blanks in
+// one body and in chunks of 1000 bytes and must still see the whole output.
 int limitBytes(struct soap* context, ReplyLimits& limits, const char* data, size_t size)
 {
     char* bytes = context->buf + (data - context->buf);
