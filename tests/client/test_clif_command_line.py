@@ -146,8 +146,12 @@ class Logon(cf.ClifTestCase):
         self.assertEqual(cf.LOCAL_USER, cf.child_text(self.sent()[1], "in1"))
 
     def cmdline_while_running(self, args):
-        """The client's /proc/PID/cmdline once its logon has gone out, and its exit status, output and error."""
-        self.command("velnode", 'sleep 1; echo ran\n')
+        """The client's /proc/PID/cmdline once its logon has gone out, and its exit status, output and error.
+        The remote command runs until the command line has been read."""
+        read = os.path.join(self.work, "cmdline-read")
+        if os.path.exists(read):
+            os.remove(read)
+        self.command("velnode", 'while [ ! -e "%s" ]; do sleep 0.05; done; echo ran\n' % read)
         self.first_request = len(self.cms.requests()) + 1
         client = subprocess.Popen([os.path.join(self.bindir, "velnode")] + args,
                                   env=cf.BASE_ENV, cwd=self.work, stdin=subprocess.DEVNULL,
@@ -159,6 +163,7 @@ class Logon(cf.ClifTestCase):
                 time.sleep(0.02)
             with open("/proc/%d/cmdline" % client.pid, "rb") as f:
                 cmdline = f.read()
+            open(read, "w").close()
             out, err = client.communicate(timeout=30)
         finally:
             if client.poll() is None:
