@@ -2,6 +2,7 @@
 #include "ClifParser.h"
 #include "ClifMessages.h"
 
+#include <cstdio>
 #include <cstring>
 #include <iostream>
 
@@ -20,6 +21,18 @@ bool isOption(const char* arg, const char* longName, const char* shortName)
 void hideArgument(char* arg)
 {
     std::memset(arg, '*', std::strlen(arg));
+}
+
+// The option's name when arg is "--password=..." or "--pass=...", else null. Such an argument is no
+// option; it is forwarded, but it most likely holds a password.
+const char* passwordWithEquals(const char* arg)
+{
+    for (const char* name : {"--password", "--pass"}) {
+        size_t length = std::strlen(name);
+        if (std::strncmp(arg, name, length) == 0 && arg[length] == '=')
+            return name;
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -69,6 +82,12 @@ int ClifCmdInvoker::parseCommandLine(int argc, char** argv)
             }
         } else {
             m_args.push_back(arg);
+            if (const char* option = passwordWithEquals(arg)) {
+                // The forwarded copy is taken; the process table shows only the option's name.
+                std::fprintf(stderr, ClifMessages::PASSWORD_WITH_EQUALS, m_args.front().c_str(), option);
+                std::fflush(stderr);
+                hideArgument(arg + std::strlen(option) + 1);
+            }
         }
     }
 

@@ -9,6 +9,7 @@ public:
     // file the client opens later becomes its standard input or output. Ignores SIGPIPE: a
     // server that closes the connection while a request is still being sent makes the call
     // fail (and the run end with its message) instead of killing the process silently.
+    // Output to a descriptor left non-blocking waits until the descriptor takes it.
     static void prepare();
 
     // A write of local output failed with this errno value; never returns. A reader that went
@@ -19,6 +20,9 @@ public:
 
 private:
     static void openNullOnClosed(int fd);
+    // Puts streams on descriptors 1 and 2 that wait while a descriptor the caller left
+    // non-blocking is full (EAGAIN), so that every byte arrives.
+    static void waitOnFullOutput();
 };
 
 #endif

@@ -29,10 +29,14 @@ file(CHMOD ${VEL_SANITIZE_REPORT_DIR} DIRECTORY_PERMISSIONS
      WORLD_READ WORLD_WRITE WORLD_EXECUTE)
 add_library(vel_sanitizer_defaults OBJECT ${CMAKE_CURRENT_LIST_DIR}/sanitize/SanitizerDefaults.cpp)
 add_library(vel_sanitizer_defaults_jvm OBJECT ${CMAKE_CURRENT_LIST_DIR}/sanitize/SanitizerDefaults.cpp)
+# Reports from the gSOAP runtime's known self-copy of an id are suppressed (asan.supp).
+set(VEL_SANITIZE_SUPPRESSIONS ${CMAKE_CURRENT_LIST_DIR}/sanitize/asan.supp)
 target_compile_definitions(vel_sanitizer_defaults PRIVATE
-  VEL_SANITIZE_LOG_PATH="${VEL_SANITIZE_REPORT_DIR}/report")
+  VEL_SANITIZE_LOG_PATH="${VEL_SANITIZE_REPORT_DIR}/report"
+  VEL_SANITIZE_SUPPRESSIONS="${VEL_SANITIZE_SUPPRESSIONS}")
 target_compile_definitions(vel_sanitizer_defaults_jvm PRIVATE
-  VEL_SANITIZE_LOG_PATH="${VEL_SANITIZE_REPORT_DIR}/report" VEL_SANITIZE_HOSTS_JVM=1)
+  VEL_SANITIZE_LOG_PATH="${VEL_SANITIZE_REPORT_DIR}/report" VEL_SANITIZE_HOSTS_JVM=1
+  VEL_SANITIZE_SUPPRESSIONS="${VEL_SANITIZE_SUPPRESSIONS}")
 
 function(vel_sanitize_collect_targets dir out)
   get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)

@@ -22,7 +22,7 @@ mkdir -p "$findings"
 # An allocation the allocator cannot make returns null, as glibc's malloc does: the runtime then
 # fails the call with its out-of-memory error (a reply whose Content-Length is a large negative
 # number asks for such a buffer; corpus soap_reply/http_error_negative_length).
-export ASAN_OPTIONS="suppressions=$top/tests/fuzz/asan.supp:allocator_may_return_null=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
+export ASAN_OPTIONS="suppressions=$top/cmake/sanitize/asan.supp:allocator_may_return_null=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 
 failed=()
 for seeds in "$top"/tests/fuzz/corpus/*/; do

@@ -59,6 +59,7 @@ CLIClientInvoke::CLIClientInvoke(std::string invokeUrl)
     {
         soapError = SoapError::fromContext(proxy.soap);
         ClifCause::noteRoot(ClifCause::ofFailedSetup(proxy.soap));
+        m_setupFault = soapError;
     }
 }
 
@@ -72,6 +73,8 @@ ClifResult CLIClientInvoke::invoke(std::string token, std::string user,
     commandLine.__size = int(args.size());
 
     clearSoapError();
+    if (failedSetup())
+        return ClifResult();
     ns5__invokeResponse response;
     response._invokeReturn = nullptr;
     int rc = proxy.ns5__invoke(token, user, envMap.get(), &commandLine, response);
@@ -86,6 +89,8 @@ ClifResult CLIClientInvoke::checkStatus(std::string token, std::string sessionId
     xsd__base64Binary input = requestBytes(in, len);
 
     clearSoapError();
+    if (failedSetup())
+        return ClifResult();
     ns5__statusResponse response;
     response._statusReturn = nullptr;
     int rc = proxy.ns5__status(token, sessionId, envMap.get(), input, stdinOpen, response);
@@ -158,4 +163,12 @@ ClifResult CLIClientInvoke::finishCall(int rc, const ns1__clifstatus* status, co
 void CLIClientInvoke::clearSoapError()
 {
     soapError.reset();
+}
+
+// As for the logon (CLIClientLogon::failedSetup): after a failed TLS set-up no call leaves.
+bool CLIClientInvoke::failedSetup()
+{
+    if (m_setupFault)
+        soapError = m_setupFault;
+    return m_setupFault.has_value();
 }

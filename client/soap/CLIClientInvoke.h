@@ -45,9 +45,12 @@ public:
 private:
     ClifResult finishCall(int rc, const ns1__clifstatus* status, const char* operation);
     void clearSoapError();
+    bool failedSetup();
 
     clifserviceSoapBinding proxy;
     std::optional<SoapError> soapError;
+    // The fault of a failed TLS set-up: every call then fails with it, sending nothing.
+    std::optional<SoapError> m_setupFault;
     std::string m_endpoint;  // private copy the proxy's endpoint points to
     // The reply's byte arrays, kept (sharing their decoded bytes) in one of
     // two slots used in turn, so that a result's bytes outlive the next call

@@ -47,12 +47,15 @@ CLIClientLogon::CLIClientLogon(std::string logonUrl)
         std::cout << ClifMessages::LOGON_SETUP_FAILED << std::flush;
         soapError = SoapError::fromContext(proxy.soap);
         ClifCause::noteRoot(ClifCause::ofFailedSetup(proxy.soap));
+        m_setupFault = soapError;
     }
 }
 
 std::string CLIClientLogon::getLogonToken(std::string user, std::string password)
 {
     clearSoapError();
+    if (failedSetup())
+        return "";
     ns0__logonResponse response;
     if (proxy.ns0__logon(user, password, response) != SOAP_OK)
     {
@@ -66,6 +69,8 @@ std::string CLIClientLogon::getLogonToken(std::string user, std::string password
 std::string CLIClientLogon::getLogonToken(std::string user)
 {
     clearSoapError();
+    if (failedSetup())
+        return "";
     ns0__getCMSConfigPathResponse pathResponse;
     if (proxy.ns0__getCMSConfigPath(pathResponse) != SOAP_OK)
     {
@@ -132,4 +137,14 @@ void CLIClientLogon::noteIfEmpty(const std::string& token) const
 void CLIClientLogon::clearSoapError()
 {
     soapError.reset();
+}
+
+// Without its TLS set-up the context would, at connect time, build a TLS context of its own that
+// trusts the system's CA store, and send the credentials to the generated default endpoint, a
+// host nobody configured. No call leaves: it fails at once with the set-up's fault.
+bool CLIClientLogon::failedSetup()
+{
+    if (m_setupFault)
+        soapError = m_setupFault;
+    return m_setupFault.has_value();
 }

@@ -37,9 +37,13 @@ private:
     void recordFault(const char* operation);
     void noteIfEmpty(const std::string& token) const;
     void clearSoapError();
+    bool failedSetup();
+
 
     VelpiMainSoapBinding proxy;
     std::optional<SoapError> soapError;
+    // The fault of a failed TLS set-up: every call then fails with it, sending nothing.
+    std::optional<SoapError> m_setupFault;
     std::string m_endpoint;                 // private copy the proxy's endpoint points to
     std::vector<unsigned char> m_keyBytes;  // key file bytes of the root logon
 };

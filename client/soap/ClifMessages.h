@@ -2,7 +2,7 @@
 #define CLIF_MESSAGES_H
 
 // Every text that clifclient writes for its user, in one place: the command invoker and its SOAP
-// layer both take theirs from here. All but the last two go to standard output.
+// layer both take theirs from here. All but the last three go to standard output.
 namespace ClifMessages
 {
 // Command line (printError, isValidParam): the head line, then one line per faulty option.
@@ -38,6 +38,9 @@ constexpr const char* PANIC_LINE = "Panic: Possibly lost connection to server\n"
 // On standard error: a failed write of local output (the stream's name and the system error
 // text, as a printf format), and the prefix of perror's line when the wait on standard input fails.
 constexpr const char* WRITE_FAILED = "Error writing %s: %s\n";
+// On standard error: "--pass=..." or "--password=..." is no option and goes to the command as an
+// argument (the program name, then the option's name, as a printf format).
+constexpr const char* PASSWORD_WITH_EQUALS = "%s: %s=VALUE is not an option: it is passed on to the command as it is\n";
 constexpr const char* SELECT_FAILED = "select: poll";
 } // namespace ClifMessages
 

@@ -16,9 +16,13 @@
 inline int checkRegularFile(const std::string& path)
 {
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return errno != 0 ? errno : EIO;
     struct stat info;
+    if (fd < 0) {
+        int error = errno != 0 ? errno : EIO;
+        // A UNIX socket cannot be opened at all (ENXIO): it counts as any other file that is not
+        // a regular file.
+        return stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) ? EACCES : error;
+    }
     int error = 0;
     if (fstat(fd, &info) != 0)
         error = errno != 0 ? errno : EIO;

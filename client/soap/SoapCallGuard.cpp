@@ -10,7 +10,7 @@
 
 #include "ClifCallTrace.h"
 #include "SoapConnection.h"
-#include "SoapReadBatching.h"
+#include "SoapReplyLimits.h"
 #include "TlsVerifyRecord.h"
 #include "soapH.h"
 
@@ -80,7 +80,7 @@ void prepareSoapConnections(struct soap* context)
     }
     context->fpost = postOnGuardedSocket;
     context->fposthdr = postHeaderWithoutEncodings;
-    batchReplyReads(context);
+    limitReplies(context);
     ClifCallTrace::attach(context);
     keepSoapConnections(context);
 }

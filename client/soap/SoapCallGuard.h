@@ -19,8 +19,8 @@ int endSoapCall(struct soap* context, int rc);
 // three minutes bound data that the peer never acknowledges: a CMS that was powered off or cut
 // off mid-call fails the call within minutes, while a live one that takes an hour to answer
 // is still waited for. Requests offer no compressed reply (no Accept-Encoding); one that
-// comes compressed all the same is still read. The reads of long replies are
-// batched (SoapReadBatching.h). The connection is kept open from call to call
+// comes compressed all the same is refused, and what a reply may cost is bounded
+// (SoapReplyLimits.h). The connection is kept open from call to call
 // (SoapConnection.h).
 void prepareSoapConnections(struct soap* context);
 

@@ -5,6 +5,8 @@
 #include <set>
 #include <string>
 
+#include <arpa/inet.h>
+
 #include "ClifConfigDirectory.h"
 #include "ClifRegularFile.h"
 #include "TlsVerifyRecord.h"
@@ -32,6 +34,28 @@ bool yieldsAByte(const char* path)
     bool gotByte = std::fgetc(file) != EOF;
     std::fclose(file);
     return gotByte;
+}
+
+bool isAddressLiteral(const char* host)
+{
+    std::string name = host;
+    if (name.size() >= 2 && name.front() == '[' && name.back() == ']')
+        name = name.substr(1, name.size() - 2);
+    unsigned char address[sizeof(struct in6_addr)];
+    return inet_pton(AF_INET, name.c_str(), address) == 1 || inet_pton(AF_INET6, name.c_str(), address) == 1;
+}
+
+// The runtime names the endpoint's host in the ClientHello (SNI) whatever it is; TLS allows only
+// host names there. Runs as each handshake starts, before the ClientHello is written, and takes
+// an address back out.
+void sendNoAddressAsServerName(const SSL* ssl, int where, int /*ret*/)
+{
+    if (!(where & SSL_CB_HANDSHAKE_START))
+        return;
+    auto* connection = const_cast<SSL*>(ssl);
+    const char* name = SSL_get_servername(connection, TLSEXT_NAMETYPE_host_name);
+    if (name && isAddressLiteral(name))
+        SSL_set_tlsext_host_name(connection, nullptr);
 }
 }
 
@@ -63,6 +87,10 @@ int setupTlsClient(struct soap* context)
         // a reply of 1 MiB takes some 20 reads instead of some 170.
         SSL_CTX_set_read_ahead(context->ctx, 1);
         SSL_CTX_set_default_read_buffer_len(context->ctx, TLS_READ_BUFFER_BYTES);
+        // Every certificate of the CA file is a trust anchor, the server's own included: the file
+        // may hold the CA that signed the server's certificate or that certificate itself.
+        X509_STORE_set_flags(SSL_CTX_get_cert_store(context->ctx), X509_V_FLAG_PARTIAL_CHAIN);
+        SSL_CTX_set_info_callback(context->ctx, sendNoAddressAsServerName);
     }
     return rc;
 }

@@ -12,7 +12,9 @@ const int TLS_READ_BUFFER_BYTES = 128 * 1024;
 // against "server_cert.pem" of the client configuration directory (and only
 // against it, never the system's default CA store), the random generator is
 // seeded from "randomfile" there; the certificate's host name is not
-// compared with the endpoint's. Returns 0 or the runtime's error code.
+// compared with the endpoint's. The file may hold the CA or the server's own
+// certificate. An endpoint given by its address sends no server name (SNI).
+// Returns 0 or the runtime's error code.
 int setupTlsClient(struct soap* context);
 
 // Lets `to` resume the TLS session that `from` kept from its last connection,

@@ -145,10 +145,15 @@ class Logon(cf.ClifTestCase):
                          (cf.child_text(logon, "username"), cf.child_text(logon, "password")))
         self.assertEqual(cf.LOCAL_USER, cf.child_text(self.sent()[1], "in1"))
 
-    def test_password_does_not_show_in_the_process_table(self):
-        self.command("velnode", 'sleep 1; echo ran\n')
+    def cmdline_while_running(self, args):
+        """The client's /proc/PID/cmdline once its logon has gone out, and its exit status, output and error.
+        The remote command runs until the command line has been read."""
+        read = os.path.join(self.work, "cmdline-read")
+        if os.path.exists(read):
+            os.remove(read)
+        self.command("velnode", 'while [ ! -e "%s" ]; do sleep 0.05; done; echo ran\n' % read)
         self.first_request = len(self.cms.requests()) + 1
-        client = subprocess.Popen([os.path.join(self.bindir, "velnode"), "--user", "admin", "--pass", "secret"],
+        client = subprocess.Popen([os.path.join(self.bindir, "velnode")] + args,
                                   env=cf.BASE_ENV, cwd=self.work, stdin=subprocess.DEVNULL,
                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         try:
@@ -158,15 +163,35 @@ class Logon(cf.ClifTestCase):
                 time.sleep(0.02)
             with open("/proc/%d/cmdline" % client.pid, "rb") as f:
                 cmdline = f.read()
-            out, _ = client.communicate(timeout=30)
+            open(read, "w").close()
+            out, err = client.communicate(timeout=30)
         finally:
             if client.poll() is None:
                 client.kill()
                 client.communicate()
+        return cmdline, client.returncode, out, err
+
+    def test_password_does_not_show_in_the_process_table(self):
+        cmdline, status, out, err = self.cmdline_while_running(["--user", "admin", "--pass", "secret"])
         self.assertIn(b"\0--pass\0", cmdline)
         self.assertNotIn(b"secret", cmdline)
-        self.assertEqual((0, b"ran\n"), (client.returncode, out))
+        self.assertEqual((0, b"ran\n", b""), (status, out, err))
         self.assertEqual("secret", cf.child_text(self.sent()[0], "password"))
+
+    def test_password_given_with_equals_is_forwarded_but_hidden(self):
+        # "--pass=..." is no option: forwarded unchanged, but blanked in the process table and named
+        # on standard error.
+        args = ["--user", "admin", "--pass", "secret", "--pass=first-hidden", "-l", "--password=second-hidden"]
+        cmdline, status, out, err = self.cmdline_while_running(args)
+        self.assertNotIn(b"hidden", cmdline)
+        self.assertIn(b"\0--pass=", cmdline)
+        self.assertIn(b"\0--password=", cmdline)
+        self.assertEqual((0, b"ran\n"), (status, out))
+        self.assertEqual(b"velnode: --pass=VALUE is not an option: it is passed on to the command as it is\n"
+                         b"velnode: --password=VALUE is not an option: it is passed on to the command as it is\n",
+                         err)
+        self.assertEqual(["velnode", "--pass=first-hidden", "-l", "--password=second-hidden"],
+                         cf.forwarded_args(self.sent()[1]))
 
     def test_failed_logon_prints_the_connection_help(self):
         result = self.run_client(["--user", "admin", "--pass", "wrong"], user=False)

@@ -4,6 +4,7 @@ import ctypes
 import os
 import resource
 import shutil
+import socket
 import tempfile
 
 import clif_fixture as cf
@@ -51,7 +52,7 @@ class ConfigurationFile(cf.ClifTestCase):
 
         def limit_memory():
             resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
-        for kind in ("FIFO", "link to /dev/zero", "directory"):
+        for kind in ("FIFO", "link to /dev/zero", "directory", "UNIX socket"):
             with self.subTest(kind=kind):
                 bindir = os.path.join(self.work, "not-regular-" + kind.split()[0], "bin")
                 os.makedirs(bindir)
@@ -61,6 +62,10 @@ class ConfigurationFile(cf.ClifTestCase):
                     os.mkfifo(cfg)
                 elif kind == "directory":
                     os.mkdir(cfg)
+                elif kind == "UNIX socket":
+                    listener = socket.socket(socket.AF_UNIX)
+                    listener.bind(cfg)
+                    self.addCleanup(listener.close)
                 else:
                     os.symlink("/dev/zero", cfg)
                 limit = limit_memory if kind.startswith("link") and not sanitized else None

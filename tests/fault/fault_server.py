@@ -6,6 +6,7 @@ a broken one, or none at all. Python 3 standard library only.
         server.served                   # number of connections handled so far
         server.requests                 # the requests read so far (raw bytes), in order
         server.on_connect               # optional callable run as each connection is accepted
+        server.server_names             # the server name (SNI) of each handshake, None for none
 
 One behaviour per connection, in order. A behaviour is a callable taking (Connection); the
 helpers below make the usual ones, and in_turn strings several together on one kept connection. When the list is used up, further connections are closed
@@ -83,6 +84,21 @@ def reply(raw):
     def behave(conn):
         conn.read_request()
         conn.send(raw)
+    return behave
+
+
+def reply_streamed(head, parts):
+    """Reads the request, sends the HTTP head and then each piece that parts (an iterable) yields,
+    made as they go: a reply of hundreds of megabytes costs the test no memory. A client that
+    stops reading (a refused reply) ends the sending."""
+    def behave(conn):
+        conn.read_request()
+        try:
+            conn.send(head)
+            for piece in parts:
+                conn.send(piece)
+        except (ssl.SSLError, OSError):
+            pass
     return behave
 
 
@@ -179,6 +195,8 @@ class FaultServer:
     def __init__(self, pem, behaviours):
         self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         self.context.load_cert_chain(pem)
+        self.server_names = []
+        self.context.sni_callback = lambda sock, name, context: self.server_names.append(name)
         self.behaviours = list(behaviours)
         self.served = 0
         self.requests = []

@@ -11,6 +11,7 @@ usage: test_client_faults.py CLIFCLIENT [unittest options]
 
 import ctypes
 import os
+import zlib
 import re
 import shutil
 import signal
@@ -27,7 +28,8 @@ sys.path.insert(0, os.path.join(HERE, "..", "support"))
 sys.path.insert(0, HERE)
 import vel_testsupport as vt  # noqa: E402
 from fault_server import (FaultServer, close_notify, hang_up_while_receiving, hold, http_response,  # noqa: E402
-                          idle, in_turn, kept, read_and_close, refuse_after, reply, reply_and_hold, reset_after)
+                          idle, in_turn, kept, read_and_close, refuse_after, reply, reply_and_hold, reply_streamed,
+                          reset_after)
 
 CLIFCLIENT = None
 ENV = {"PATH": "/usr/bin:/bin", "LC_ALL": "C"}
@@ -43,6 +45,19 @@ CONNECTION_HELP = (
 INVOKE_FAILED = b"There was a problem invoking the command, "
 PANIC = b"Panic: Possibly lost connection to server\n"
 EOF_TEXT = "End of file or no input: "
+MIB = 1 << 20
+# The bound of the flat-memory test (soap.large_output): what the client may hold whatever the reply.
+RSS_LIMIT_KB = 64 * 1024
+
+# Runs the command from a fresh interpreter and reports its peak resident size on a descriptor: a
+# child forked straight from the test process would count the test's own memory as its peak.
+MEASURED = ("import os, sys\n"
+            "pid = os.fork()\n"
+            "if pid == 0:\n"
+            "    os.execve(sys.argv[2], sys.argv[2:], os.environ)\n"
+            "_, status, usage = os.wait4(pid, 0)\n"
+            "os.write(int(sys.argv[1]), b'%d' % usage.ru_maxrss)\n"
+            "sys.exit(os.waitstatus_to_exitcode(status) & 0xff)\n")
 
 
 def logon_ok():
@@ -110,6 +125,14 @@ def fault_cases(call):
                  '</multiRef>'.format(response))
         cases.append(("multi-reference id used twice", reply(http_response(vt.envelope(twice))),
                       "Validation constraint violation: type mismatch .+"))
+        # Two status records under one id: the runtime copies the id onto itself (soap_id_enter),
+        # which the sanitizer build is told about (cmake/Sanitize.cmake); the call fails.
+        same_twice = ('<ns5:{0}Response><{0}Return href="#id0"/></ns5:{0}Response>'
+                      '<multiRef id="id0" SOAP-ENC:root="0" xsi:type="ns1:clifstatus"><complete>true</complete>'
+                      '</multiRef><multiRef id="id0" SOAP-ENC:root="0" xsi:type="ns1:clifstatus">'
+                      '<complete>false</complete></multiRef>'.format(response))
+        cases.append(("two status records under one id", reply(http_response(vt.envelope(same_twice))),
+                      "Validation constraint violation: .+ duplicate id #id0 .+"))
         cases.append(("status record of the wrong xsi:type", reply(wrong_record),
                       re.escape("Validation constraint violation: type mismatch xsd:string in element '%sReturn'"
                                 % response)))
@@ -321,6 +344,143 @@ class KeptConnections(ClientTestCase):
             result = self.run_client(server, logon_url=logon_server.url)
             self.assertCompleted(result, server, 1)
         self.assertEqual([b""], received)
+class ReplyMemory(ClientTestCase):
+    """What a reply may cost: blanks between elements are not kept, compressed replies (which the
+    client never asks for) are refused, and an element may not carry attributes without end."""
+
+    STARTED = dict(complete=False, pollPeriod=0, sessionId="s")
+
+    def run_measured(self, server):
+        """The client's exit status, output and error (the first 4 KiB of each) and its peak resident
+        size in KiB."""
+        self.configure(server.url, server.url)
+        read_end, write_end = os.pipe()
+        client = subprocess.Popen([sys.executable, "-c", MEASURED, str(write_end), self.program, "--user", "admin",
+                                   "--pass", "secret"], env=ENV, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE, pass_fds=(write_end,))
+        os.close(write_end)
+        kept = [bytearray(), bytearray()]
+
+        def keep_first_mib(stream, into):
+            for block in iter(lambda: stream.read(65536), b""):
+                into += block[:max(0, 4096 - len(into))]
+        readers = [threading.Thread(target=keep_first_mib, args=(stream, into))
+                   for stream, into in zip((client.stdout, client.stderr), kept)]
+        for reader in readers:
+            reader.start()
+        try:
+            client.wait(timeout=TIMEOUT)
+        finally:
+            if client.poll() is None:
+                client.kill()
+                client.wait()
+            for reader in readers:
+                reader.join(TIMEOUT)
+            client.stdout.close()
+            client.stderr.close()
+            with os.fdopen(read_end, "rb") as report:
+                peak = int(report.read() or b"0")
+        return subprocess.CompletedProcess(client.args, client.returncode, bytes(kept[0]), bytes(kept[1])), peak
+
+    def final_reply(self, record_fields):
+        return vt.envelope(record("status", **record_fields))
+
+    def test_blanks_between_elements_are_not_kept(self):
+        # 96 MiB of blanks before the Body and again before the record's first child, as one body
+        # and in chunks of 1000 bytes (several to a read, so the chunk headers move).
+        text = self.final_reply(dict(complete=True, returnCode=0, out=b"done\n", sessionId="s"))
+        before_body, _, rest = text.partition("<SOAP-ENV:Body")
+        marker = '<statusReturn xsi:type="ns1:clifstatus">'
+        before_record, _, after = rest.partition(marker)
+        parts = [before_body.encode(), ("<SOAP-ENV:Body" + before_record + marker).encode(), after.encode()]
+        blanks = 96 * MIB
+        chunk = b" " * 1000
+        chunked_piece = b"".join(b"3e8\r\n" + chunk + b"\r\n" for _ in range(MIB // 1000))
+
+        def plain():
+            yield parts[0]
+            for part in parts[1:]:
+                for _ in range(blanks // MIB):
+                    yield b" " * MIB
+                yield part
+
+        def chunked():
+            def chunk_of(data):
+                return b"%x\r\n%s\r\n" % (len(data), data)
+            yield chunk_of(parts[0])
+            for part in parts[1:]:
+                for _ in range(blanks // len(chunked_piece) + 1):
+                    yield chunked_piece
+                yield chunk_of(part)
+            yield b"0\r\n\r\n"
+
+        length = sum(len(p) for p in parts) + 2 * blanks
+        heads = {"one body": b"HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: %d\r\n"
+                             b"Connection: close\r\n\r\n" % length,
+                 "chunks": b"HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nTransfer-Encoding: chunked\r\n"
+                           b"Connection: close\r\n\r\n"}
+        for name, pieces in (("one body", plain), ("chunks", chunked)):
+            with self.subTest(name), FaultServer(self.pem, [
+                    reply(logon_ok()), reply(record_reply("invoke", **self.STARTED)),
+                    reply_streamed(heads[name], pieces())]) as server:
+                result, peak = self.run_measured(server)
+                self.assertEqual((0, b"done\n", b""), (result.returncode, result.stdout, result.stderr), server.errors)
+                self.assertLess(peak, RSS_LIMIT_KB, "peak resident size %d KiB" % peak)
+
+    def test_compressed_reply_is_refused(self):
+        # A gzip reply of 256 MiB of blanks, one whose record inflates to 768 MiB of output (a
+        # megabyte or so on the wire), and the same as deflate, without a header.
+        text = self.final_reply(dict(complete=True, returnCode=0, out=b"@", sessionId="s"))
+        before_out, _, after_out = text.partition(vt.b64(b"@"))
+        before_body, _, rest = text.partition("<SOAP-ENV:Body")
+
+        def compressed(wbits, pieces):
+            packer = zlib.compressobj(9, zlib.DEFLATED, wbits)
+            data = [packer.compress(piece) for piece in pieces] + [packer.flush()]
+            return b"".join(data)
+
+        def blanks():
+            yield before_body.encode()
+            for _ in range(256):
+                yield b" " * MIB
+            yield ("<SOAP-ENV:Body" + rest).encode()
+
+        def bomb():
+            yield before_out.encode()
+            for _ in range(1024):  # 1 GiB of Base64 text: 768 MiB of output
+                yield b"A" * MIB
+            yield after_out.encode()
+
+        for name, encoding, body in (("gzip of blanks", b"gzip", compressed(31, blanks())),
+                                     ("gzip to 768 MiB of output", b"gzip", compressed(31, bomb())),
+                                     ("deflate to 768 MiB of output", b"deflate", compressed(15, bomb())),
+                                     ("gzip without HTTP", None, compressed(31, bomb()))):
+            head = (b"" if encoding is None else
+                    b"HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Encoding: %s\r\nContent-Length: %d\r\n"
+                    b"Connection: close\r\n\r\n" % (encoding, len(body)))
+            with self.subTest(name), FaultServer(self.pem, [
+                    reply(logon_ok()), reply(record_reply("invoke", **self.STARTED)),
+                    reply_streamed(head, [body])]) as server:
+                result, peak = self.run_measured(server)
+                self.assertLess(peak, RSS_LIMIT_KB, "peak resident size %d KiB" % peak)
+                self.assertFailedCall(result, PANIC + b"Compressed reply refused\n", None)
+
+    def test_element_with_too_many_attributes_is_refused(self):
+        def with_attributes(count):
+            fields = record("status", complete=True, returnCode=0, out=b"done\n", sessionId="s")
+            extra = "".join(' a%d=""' % i for i in range(count))
+            return http_response(vt.envelope(fields.replace('xsi:type="ns1:clifstatus"',
+                                                            'xsi:type="ns1:clifstatus"' + extra)))
+        started = record_reply("invoke", **self.STARTED)
+        # 56 and xsi:type: within the bound of 64.
+        with self.subTest("57 attributes"), FaultServer(
+                self.pem, [reply(logon_ok()), reply(started), reply(with_attributes(56))]) as server:
+            result = self.run_client(server)
+            self.assertEqual((0, b"done\n", b""), (result.returncode, result.stdout, result.stderr))
+        with self.subTest("100 001 attributes"), FaultServer(
+                self.pem, [reply(logon_ok()), reply(started), reply(with_attributes(100000))]) as server:
+            result = self.run_client(server)
+            self.assertFailedCall(result, PANIC + b"Reply refused\n", None)
 
 
 def tcp_options_of(pid):
@@ -358,8 +518,7 @@ class DeadPeer(ClientTestCase):
     keeps the connection open after its reply is not."""
 
     def test_long_reply_is_read_whole_while_the_server_keeps_the_connection_open(self):
-        # The reads of a long body wait for batches of bytes: none may wait for bytes the
-        # server does not owe once the reply is all sent.
+        # No read may wait for bytes that the parser does not need once the reply is all sent.
         for size in (3 << 20, (3 << 20) + 70000):
             with self.subTest(size=size):
                 out = os.urandom(size)
@@ -372,6 +531,24 @@ class DeadPeer(ClientTestCase):
                 self.assertEqual((0, b""), (result.returncode, result.stderr), server.errors)
                 self.assertTrue(result.stdout == out, "%d of %d bytes" % (len(result.stdout), size))
                 self.assertEqual([False] * 3, held, "the client waited for the server to close")
+
+    def test_content_length_beyond_the_body_is_not_waited_for(self):
+        # The envelope is complete: the client ends at once, whatever the length promised and
+        # although the server keeps the connection open (the wait would last until it closes).
+        started = record_reply("invoke", complete=False, pollPeriod=0, sessionId="s")
+        for size in (100000, 1 << 20, (3 << 20) + 70000):
+            out = os.urandom(size)
+            body = vt.envelope(record("status", complete=True, returnCode=0, out=out, sessionId="s")).encode()
+            for name, length in (("256 KiB too long", len(body) + (256 << 10)), ("1 MiB too long", len(body) + (1 << 20)),
+                                 ("-1", -1), ("2^64-1", (1 << 64) - 1)):
+                with self.subTest(size=size, length=name):
+                    held = []
+                    with FaultServer(self.pem, [reply(logon_ok()), reply(started),
+                                                reply_and_hold(http_response(body, length=length), held)]) as server:
+                        result = self.run_client(server)
+                    self.assertEqual((0, b""), (result.returncode, result.stderr), server.errors)
+                    self.assertTrue(result.stdout == out, "%d of %d bytes" % (len(result.stdout), size))
+                    self.assertEqual([False], held, "the client waited for the server to close")
 
     def test_every_connection_has_tcp_keep_alive(self):
         seen = []
@@ -404,6 +581,18 @@ class DeadPeer(ClientTestCase):
         self.assertEqual([[(1, 60, 15, 8, 180000, 1)]] * 3, seen)
 
 
+class ServerName(ClientTestCase):
+    """TLS allows only host names as the server name (SNI): an endpoint given by its address sends none."""
+
+    def test_address_literal_sends_no_server_name(self):
+        started = record_reply("invoke", complete=False, pollPeriod=0, sessionId="s")
+        done = record_reply("status", complete=True, returnCode=0, out=b"done\n", sessionId="s")
+        with FaultServer(self.pem, [reply(logon_ok()), reply(started), reply(done)]) as server:
+            result = self.run_client(server)
+        self.assertEqual((0, b"done\n", b""), (result.returncode, result.stdout, result.stderr), server.errors)
+        self.assertEqual([None] * 3, server.server_names)
+
+
 class LocalDescriptors(ClientTestCase):
     """Closed standard descriptors at start, and a reader of the output that goes away."""
 
@@ -432,6 +621,51 @@ class LocalDescriptors(ClientTestCase):
                 client.stderr.close()
         self.assertEqual(-signal.SIGPIPE, status)
         self.assertEqual(b"", stderr)
+
+    def test_non_blocking_output_loses_nothing(self):
+        # The caller leaves both pipes non-blocking (the flag is shared with the client) and reads
+        # them slowly: each write that finds a pipe full waits, every byte arrives.
+        out, err = os.urandom(2100000), os.urandom(2100000)
+        started = record_reply("invoke", complete=False, out=b"first\n", err=b"warn\n", pollPeriod=0, sessionId="s")
+        done = record_reply("status", complete=True, returnCode=0, out=out, err=err, sessionId="s")
+        with FaultServer(self.pem, [reply(logon_ok()), reply(started), reply(done)]) as server:
+            self.configure(server.url, server.url)
+            pipes = [os.pipe(), os.pipe()]
+            for _, write_end in pipes:
+                os.set_blocking(write_end, False)
+            received = [bytearray(), bytearray()]
+
+            def read_slowly(fd, into):
+                time.sleep(0.5)
+                while True:
+                    block = os.read(fd, 4096)
+                    if not block:
+                        break
+                    into += block
+                    time.sleep(0.0005)
+            readers = [threading.Thread(target=read_slowly, args=(read_end, into))
+                       for (read_end, _), into in zip(pipes, received)]
+            for reader in readers:
+                reader.start()
+            try:
+                client = subprocess.Popen([self.program, "--user", "admin", "--pass", "secret"], env=ENV,
+                                          stdin=subprocess.DEVNULL, stdout=pipes[0][1], stderr=pipes[1][1])
+            finally:
+                for _, write_end in pipes:
+                    os.close(write_end)
+            try:
+                status = client.wait(timeout=TIMEOUT)
+            finally:
+                if client.poll() is None:
+                    client.kill()
+                    client.wait()
+                for reader in readers:
+                    reader.join(TIMEOUT)
+                for read_end, _ in pipes:
+                    os.close(read_end)
+        self.assertEqual(0, status, server.errors)
+        self.assertTrue(bytes(received[0]) == b"first\n" + out, "%d bytes of output" % len(received[0]))
+        self.assertTrue(bytes(received[1]) == b"warn\n" + err, "%d bytes of error output" % len(received[1]))
 
     def descriptor_targets(self, pid):
         return [os.readlink("/proc/%d/fd/%d" % (pid, fd)) for fd in (0, 1, 2)]

@@ -18,6 +18,7 @@ import sys
 import tempfile
 import time
 import unittest
+import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from vel_testsupport import (NS, StandInCms, b64, envelope, fault_body, make_command, make_pki, run,
@@ -203,15 +204,20 @@ class ReplyReading(CmsTestCase):
         self.assertEqual((results[0]["sessionId"], results[0]["complete"], results[0]["returnCode"],
                           results[0]["out"]), ("s-2", True, 3, b"hi".hex()))
 
-    def test_compressed_reply_is_read_all_the_same(self):
-        body = gzip.compress(invoke_reply('<invokeReturn xsi:type="ns1:clifstatus">%s</invokeReturn>' % status_xml(
-            complete=True, out=b"packed", returnCode=4, sessionId="s-z")).encode())
-        self.cms.script_raw(1, b"HTTP/1.1 200 OK\r\nContent-Type: text/xml; charset=utf-8\r\nContent-Encoding: gzip"
-                               b"\r\nContent-Length: %d\r\nConnection: close\r\n\r\n" % len(body) + body)
-        records = self.records("calls", self.cms.invoke_url, "tok", "admin", "--status", "0", "--", "velnode")
-        self.assertEqual((records[0]["sessionId"], records[0]["returnCode"], records[0]["out"]),
-                         ("s-z", 4, b"packed".hex()))
-        self.assertNotIn("accept-encoding", self.cms.requests()[0].headers)
+    def test_compressed_reply_is_refused(self):
+        # The client asks for no compression; a compressed reply (which could inflate to any size)
+        # fails the call with a fault that says so.
+        reply = invoke_reply('<invokeReturn xsi:type="ns1:clifstatus">%s</invokeReturn>' % status_xml(
+            complete=True, out=b"packed", returnCode=4, sessionId="s-z")).encode()
+        for number, (encoding, body) in enumerate((("gzip", gzip.compress(reply)), ("deflate", zlib.compress(reply))),
+                                                  start=1):
+            with self.subTest(encoding):
+                self.cms.script_raw(number, b"HTTP/1.1 200 OK\r\nContent-Type: text/xml; charset=utf-8\r\n"
+                                            b"Content-Encoding: %s\r\nContent-Length: %d\r\nConnection: close\r\n\r\n"
+                                            % (encoding.encode(), len(body)) + body)
+                records = self.records("calls", self.cms.invoke_url, "tok", "admin", "--status", "0", "--", "velnode")
+                self.assertEqual(records[0]["fault"]["string"], "Compressed reply refused")
+                self.assertNotIn("accept-encoding", self.cms.requests()[number - 1].headers)
 
     def test_children_in_another_order_and_unknown_ones(self):
         reply = invoke_reply('<invokeReturn xsi:type="ns1:clifstatus"><note xsi:type="xsd:string">x</note>%s'
@@ -376,14 +382,45 @@ class TlsTrust(CmsTestCase):
         self.assertEqual(record["fault"]["detail"], "SSL connect failed in tcp_connect()")
         self.assertEqual(cms.requests(), [])
 
+    def test_server_certificate_itself_may_be_pinned(self):
+        # "server_cert.pem" holding the server's own certificate (signed by a CA, not self-signed)
+        # is a pin of its own; another certificate of the same CA is not.
+        cms = self.start_cms()
+        for name, pinned, accepted in (("server's own", "server.crt", True),
+                                       ("another of the same CA", "otherhost.crt", False)):
+            with self.subTest(name):
+                self.config = write_client_config(os.path.join(self.dir, pinned), cms.logon_url, cms.invoke_url,
+                                                  ca_cert=os.path.join(self.pki.dir, pinned))
+                record = self.records("logon", cms.logon_url, "admin", "secret")[0]
+                if accepted:
+                    self.assertTrue(record["token"], record)
+                else:
+                    self.assertEqual(record["token"], "")
+                    self.assertEqual(record["fault"]["detail"], "SSL connect failed in tcp_connect()")
+        self.assertEqual(len(cms.requests()), 1)
+
     def test_system_trust_store_is_not_consulted(self):
         env = dict(os.environ, SSL_CERT_FILE=self.pki.public_ca_cert, SSL_CERT_DIR=self.pki.dir)
         cms, record = self.logon(self.pki.public_pem, env=env)
         self.assertEqual(record["fault"]["detail"], "SSL connect failed in tcp_connect()")
         self.assertEqual(cms.requests(), [])
 
-    def test_missing_or_empty_tls_files_keep_the_default_endpoint(self):
+    def test_failed_tls_setup_sends_nothing(self):
+        # After a failed set-up the calls fail at once with the set-up's fault: nothing goes to the
+        # configured URL, nor to the generated default endpoint (port 50001 on this machine), where
+        # a listener would have received the password.
         cms = self.start_cms()
+        default_endpoint = []
+        for family, host in ((socket.AF_INET, "127.0.0.1"), (socket.AF_INET6, "::1")):
+            try:
+                listener = socket.socket(family, socket.SOCK_STREAM)
+                listener.bind((host, 50001))
+                listener.listen(8)
+                listener.setblocking(False)
+                default_endpoint.append(listener)
+                self.addCleanup(listener.close)
+            except OSError:  # port taken, or no IPv6: the fault's text still shows where it came from
+                listener.close()
         # A FIFO, or a link to /dev/zero, in place of a file counts as a file that cannot be read:
         # no hang in the open, no read without end.
         not_regular = [("%s as a %s" % (file, kind), dict(), file, kind)
@@ -400,19 +437,25 @@ class TlsTrust(CmsTestCase):
                         os.mkfifo(os.path.join(config, replaced))
                     else:
                         os.symlink("/dev/zero", os.path.join(config, replaced))
-                result = self.driver("logon", cms.logon_url, "admin", "secret", timeout=20)
-                records, lines = parse_output(result.stdout)
-                self.assertEqual(lines, [" There was an error in CLIClientLogon constructor"])
-                self.assertEqual(records[0]["token"], "")
-                # The call went to the default endpoint (port 50001 on this machine), not to the URL:
-                # it fails, and the stand-in sees nothing (checked at the end).
-                self.assertTrue(records[0]["fault"]["string"])
+                expected = "Can't load randomness" if "randomfile" in name else "Can't read CA file"
+                for logon in (("logon", cms.logon_url, "admin", "secret"), ("rootlogon", cms.logon_url, "admin")):
+                    result = self.driver(*logon, timeout=20)
+                    records, lines = parse_output(result.stdout)
+                    self.assertEqual(lines, [" There was an error in CLIClientLogon constructor"])
+                    self.assertEqual(records[0]["token"], "")
+                    self.assertEqual((records[0]["fault"]["string"], records[0]["fault"]["detail"]),
+                                     ("SSL/TLS error", expected))
 
-                records, lines = parse_output(self.driver("calls", cms.invoke_url, "tok", "admin", "--", "x").stdout)
+                records, lines = parse_output(
+                    self.driver("calls", cms.invoke_url, "tok", "admin", "--status", "1", "--", "x").stdout)
                 self.assertEqual(lines, [])
-                self.assertEqual(records[0]["fault"]["string"], "SSL/TLS error")
-                self.assertTrue(records[1]["fault"]["string"])
+                # The constructor's fault, then that of the invoke and of the status call.
+                faults = [(r["fault"]["string"], r["fault"]["detail"]) for r in records if r.get("fault")]
+                self.assertEqual(faults, [("SSL/TLS error", expected)] * 3)
         self.assertEqual(cms.requests(), [])
+        for listener in default_endpoint:
+            with self.assertRaises(BlockingIOError):
+                listener.accept()
 
 
 class LogonOnTheCms(CmsTestCase):
