@@ -86,7 +86,7 @@ clone_into() {
   local arch=$1 dir=$2
   rm -rf "$dir/root/vel"
   cp "$bundle" "$dir/root/vel.bundle" &&
-    tree_run "$arch" "$dir" git -c advice.detachedHead=false clone -q /root/vel.bundle /root/vel &&
+    tree_run "$arch" "$dir" git -c advice.detachedHead=false -c init.defaultBranch=main clone -q /root/vel.bundle /root/vel &&
     rm -f "$dir/root/vel.bundle"
 }
 
