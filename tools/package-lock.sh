@@ -20,7 +20,7 @@ with_package_lock() {
   while :; do
     status=0
     "$@" 2> "$err" || status=$?
-    if ((status == 0)) || ! grep -qE 'Could not get lock|Unable to (lock|acquire)|lock was locked by another process|status database (area )?is locked' "$err"; then
+    if ((status == 0)) || ! grep -qE 'Could not get lock|Unable to (lock|acquire)|lock was locked by|database (area )?is locked' "$err"; then
       cat "$err" >&2
       rm -f "$err"
       return $status
