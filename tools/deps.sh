@@ -7,9 +7,9 @@
 #   trees   debootstrap (tools/test-trees.sh)
 # The JDK is the one JAVA_HOME names when it names one of Debian's (/usr/lib/jvm/java-N-openjdk-ARCH),
 # else the release's default. Prints how long the installation took.
-# A package that the release does not have fails with status 1; an archive or network that fails
-# (apt-get update, a download) or a package system that stays locked, with status 75 and a line
-# "infrastructure: ..." (tools/package-lock.sh).
+# A package that the release does not have fails with status 1; a download that fails or a package
+# system that stays locked, with status 75 and a line "infrastructure: ..." (tools/package-lock.sh).
+# An index that apt-get update cannot fetch is named on such a line, and the installation goes on.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source=tools/release.sh
@@ -43,15 +43,21 @@ if ((${#missing[@]})); then
   status=0
   with_package_lock apt-get update -qq || status=$?
   ((status != vel_infrastructure_status)) || exit $status
-  ((status == 0)) || infrastructure_failure "apt-get update failed (the archive or the network; see above)"
+  # An index that could not be fetched (a mirror in the middle of a sync, a security archive out of
+  # step) leaves apt with the others: the installation goes on with what apt has.
+  update_failed=$status
+  ((update_failed == 0)) ||
+    echo "infrastructure: apt-get update did not fetch every index (see above); going on with the indexes apt has" >&2
   unknown=()
   for p in "${missing[@]}"; do
     apt-cache show "$p" > /dev/null 2>&1 || unknown+=("$p")
   done
   if ((${#unknown[@]})); then
+    ((update_failed == 0)) || infrastructure_failure "no index that apt has lists ${unknown[*]}"
     echo "deps: Debian's $vel_release has no package ${unknown[*]}" >&2
     exit 1
   fi
+  status=0
   with_package_lock apt-get -o DPkg::Lock::Timeout="${VEL_LOCK_WAIT:-600}" install -y -qq "${missing[@]}" ||
     status=$?
   ((status != vel_infrastructure_status)) || exit $status
