@@ -145,19 +145,33 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_LAUNCHER_PACKAGE_NAME ${VEL_LAUNCHER_PACKAGE})
 set(CPACK_COMPONENT_LAUNCHER_DESCRIPTION
   "Orva Fleetwise Java command launcher\nvellauncher runs the management commands of the central management server:\ninstalled under each command name, it creates a Java virtual machine in its\nown process and calls the command's Java class.")
-# libjvm.so comes from the Java runtime package, which publishes no shared-library
-# information, so the launcher's dependencies are written out.
-set(CPACK_DEBIAN_LAUNCHER_PACKAGE_SHLIBDEPS OFF)
-set(CPACK_DEBIAN_LAUNCHER_PACKAGE_DEPENDS
-  "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 5), openjdk-17-jre-headless")
+# dpkg-shlibdeps finds the C and C++ runtimes. The Java runtime package publishes no shared-library
+# information, so the launcher depends by name on the package that holds the libjvm.so it was linked
+# against (its run path names that runtime's directory; another runtime would not be found there).
+set(CPACK_DEBIAN_LAUNCHER_PACKAGE_SHLIBDEPS ON)
+if(TARGET vellauncher)
+  file(REAL_PATH "${JAVA_JVM_LIBRARY}" jvm_library)
+  execute_process(COMMAND dpkg-query -S "${jvm_library}" OUTPUT_VARIABLE jvm_owner
+                  RESULT_VARIABLE jvm_status ERROR_QUIET)
+  if(jvm_status EQUAL 0 AND jvm_owner MATCHES "^([^:, ]+)")
+    set(CPACK_DEBIAN_LAUNCHER_PACKAGE_DEPENDS "${CMAKE_MATCH_1}")
+    message(STATUS "vel-launcher depends on ${CMAKE_MATCH_1} (${jvm_library})")
+  else()
+    message(WARNING "No Debian package holds ${jvm_library}: vel-launcher names no Java runtime")
+  endif()
+endif()
 
 set(CPACK_DEBIAN_CLIENT_PACKAGE_NAME ${VEL_CLIENT_PACKAGE})
 set(CPACK_COMPONENT_CLIENT_DESCRIPTION
   "Orva Fleetwise remote command client\nclifclient runs management commands on the central management server over\nSOAP on HTTPS, relays their input and output and ends with their exit status.")
-# dpkg-shlibdeps adds gSOAP's runtime and the C++ runtime; TLS goes through OpenSSL.
+# dpkg-shlibdeps adds the packages of the libraries the client links: gSOAP's runtime, OpenSSL's
+# and the C and C++ runtimes, named as this release names them.
 set(CPACK_DEBIAN_CLIENT_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_CLIENT_PACKAGE_DEPENDS "libssl3")
 file(WRITE ${vel_pkg_bin}/client-control/conffiles "/${VEL_CLIENT_BINDIR}/CLIClientConfig.cfg\n")
 set(CPACK_DEBIAN_CLIENT_PACKAGE_CONTROL_EXTRA ${vel_pkg_bin}/client-control/conffiles)
+
+# CPack counts each command link at the size of its target; the packages' Installed-Size is set
+# again from their files once they are made.
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/deb/InstalledSize.cmake)
 
 include(CPack)

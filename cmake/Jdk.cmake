@@ -1,6 +1,7 @@
 # The JDK that builds the Java side and whose libjvm.so the launcher links: JAVA_HOME when it is
-# set, else Debian's OpenJDK 17 for the architecture the compiler builds for (i386 in a 32-bit
-# build, whatever the machine's own architecture).
+# set, else the default OpenJDK of this machine's Debian release (tools/releases.txt) for the
+# architecture the compiler builds for (i386 in a 32-bit build, whatever the machine's own
+# architecture).
 if(NOT DEFINED VEL_JDK_HOME)
   if(NOT "$ENV{JAVA_HOME}" STREQUAL "")
     set(jdk_default "$ENV{JAVA_HOME}")
@@ -14,7 +15,18 @@ if(NOT DEFINED VEL_JDK_HOME)
       execute_process(COMMAND dpkg --print-architecture
                       OUTPUT_VARIABLE jdk_arch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
     endif()
-    set(jdk_default "/usr/lib/jvm/java-17-openjdk-${jdk_arch}")
+    cmake_host_system_information(RESULT release QUERY DISTRIB_VERSION_CODENAME)
+    file(STRINGS ${PROJECT_SOURCE_DIR}/tools/releases.txt row REGEX "^${release}[ \t]")
+    string(REGEX MATCH "^[^ \t]+[ \t]+[^ \t]+[ \t]+([0-9]+)" row "${row}")
+    if(release STREQUAL "" OR row STREQUAL "")
+      set(jdk_default "")
+      if(VEL_BUILD_LAUNCHER)
+        message(FATAL_ERROR "This Debian release (${release}) is not in tools/releases.txt: "
+                            "set JAVA_HOME to the JDK to build with")
+      endif()
+    else()
+      set(jdk_default "/usr/lib/jvm/java-${CMAKE_MATCH_1}-openjdk-${jdk_arch}")
+    endif()
   endif()
   set(VEL_JDK_HOME "${jdk_default}" CACHE PATH "JDK that builds and runs the Java side")
 endif()

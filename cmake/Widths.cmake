@@ -33,12 +33,24 @@ endfunction()
 # library's functions that take a time_t (the xsd:dateTime converters and the cookie expiry) are
 # listed in VEL_GSOAP_TIME_FUNCTIONS, which the programs must not call (vel_check_no_time_imports).
 function(vel_check_gsoap_layout gsoap_target)
+  # The library calls serialisers that soapcpp2 writes for every program (faults, headers,
+  # soap_getelement, ...), and a library linked with BIND_NOW (gSOAP 2.8.135) needs them when it is
+  # loaded: the probe links those that soapcpp2 writes for an empty service definition.
+  find_program(SOAPCPP2 soapcpp2 REQUIRED)
+  set(generated ${CMAKE_BINARY_DIR}/widths-probe/generated)
+  file(MAKE_DIRECTORY ${generated})
+  file(WRITE ${generated}/Empty.h "")
+  execute_process(COMMAND ${SOAPCPP2} -1 -C -L -w -x -d ${generated} ${generated}/Empty.h
+                  RESULT_VARIABLE generate_status OUTPUT_VARIABLE generate_output ERROR_VARIABLE generate_output)
+  if(NOT generate_status EQUAL 0)
+    message(FATAL_ERROR "soapcpp2 failed on an empty service definition:\n${generate_output}")
+  endif()
   set(probe ${PROJECT_SOURCE_DIR}/cmake/probes/SoapContextSize.cpp)
   list(TRANSFORM VEL_WIDTH_DEFINITIONS PREPEND -D OUTPUT_VARIABLE definitions)
-  try_run(run_status compile_ok ${CMAKE_BINARY_DIR}/widths-probe ${probe}
+  try_run(run_status compile_ok ${CMAKE_BINARY_DIR}/widths-probe SOURCES ${probe} ${generated}/soapC.cpp
+          CMAKE_FLAGS -DINCLUDE_DIRECTORIES=${generated}
           COMPILE_DEFINITIONS ${definitions}
           LINK_LIBRARIES ${gsoap_target}
-          LINK_OPTIONS -Wl,--allow-shlib-undefined
           COMPILE_OUTPUT_VARIABLE compile_output
           RUN_OUTPUT_VARIABLE sizes)
   if(NOT compile_ok OR NOT run_status EQUAL 0)

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Fuzz suite: builds the libFuzzer harnesses of tests/fuzz with clang 14 (AddressSanitizer and
-# UndefinedBehaviorSanitizer on) in a build directory of their own, BUILD_DIR-fuzz, and runs each
-# for a bounded time from its committed seed corpus. Any crash, leak, time-out or sanitizer report
-# fails the suite; the input that caused it is kept in BUILD_DIR-fuzz/fuzz-findings/.
+# Fuzz suite: builds the libFuzzer harnesses of tests/fuzz with the clang of this machine's Debian
+# release (tools/releases.txt), AddressSanitizer and UndefinedBehaviorSanitizer on, in a build
+# directory of their own, BUILD_DIR-fuzz, and runs each for a bounded time from its committed seed
+# corpus. Any crash, leak, time-out or sanitizer report fails the suite; the input that caused it is
+# kept in BUILD_DIR-fuzz/fuzz-findings/.
 #   usage: tools/test-fuzz.sh BUILD_DIR          (VEL_FUZZ_SECONDS: time per harness, default 12)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -12,7 +13,7 @@ seconds=${VEL_FUZZ_SECONDS:-12}
 bash "$top/tools/deps.sh" fuzz
 source "$top/tools/jdk.sh"
 
-CC=clang-14 CXX=clang++-14 cmake -S "$top" -B "$build" -DVEL_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+CC=clang-$vel_clang CXX=clang++-$vel_clang cmake -S "$top" -B "$build" -DVEL_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" --target vel_fuzzers -j 2
 
 findings="$build/fuzz-findings"

@@ -8,13 +8,17 @@
 # manual pages render without warnings.
 #
 # Needs root, and a machine on which the product is not installed (a CI machine): it refuses to
-# run when /opt/vel exists or either package is installed.
+# run when /opt/vel exists or either package is installed. Another apt or dpkg at work on the
+# machine is waited for (tools/package-lock.sh); a lock held too long ends the test with status 75
+# and a line "infrastructure: ...".
 #
 # Usage: tools/test-packages.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
 top=$(cd "$(dirname "$0")/.." && pwd)
 source "$top/tools/jdk.sh"
+# shellcheck source=tools/package-lock.sh
+source "$top/tools/package-lock.sh"
 
 launcher_pkg=vel-launcher
 client_pkg=vel-clifclient
@@ -35,6 +39,15 @@ status=0
 run() { status=0; timeout 60 "$@" > "$work/out" 2> "$work/err" || status=$?; }
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+# dpkg ARGS...: once the package system is free; its output is shown when it fails, and the test
+# ends there (with 75 when the lock stayed taken).
+dpkg_step() {
+  local status=0
+  with_package_lock dpkg "$@" > "$work/dpkg.log" 2>&1 || status=$?
+  ((status == 0)) && return 0
+  cat "$work/dpkg.log" >&2
+  exit $((status == vel_infrastructure_status ? status : 1))
+}
 
 if [[ $(id -u) -ne 0 ]]; then
   echo "test-packages: must run as root (it installs and removes Debian packages)" >&2
@@ -59,7 +72,7 @@ cleanup() {
   for d in "${system_dirs[@]}"; do mkdir -p "$d"; done
   rm -f "$client_bin/server_cert.pem" "$client_bin/randomfile" 2>/dev/null || true
   for p in $client_pkg $launcher_pkg; do
-    if dpkg-query -W "$p" > /dev/null 2>&1; then dpkg --purge "$p" > /dev/null 2>&1 || true; fi
+    if dpkg-query -W "$p" > /dev/null 2>&1; then with_package_lock dpkg --purge "$p" > /dev/null 2>&1 || true; fi
   done
   rm -rf "$work"
 }
@@ -117,9 +130,31 @@ field() { dpkg-deb -f "$1" "$2"; }
 check "launcher package name" test "$(field "$launcher_deb" Package)" = $launcher_pkg
 check "client package name" test "$(field "$client_deb" Package)" = $client_pkg
 check "package architecture fields" test "$(field "$launcher_deb" Architecture) $(field "$client_deb" Architecture)" = "$arch $arch"
-check "launcher depends on the Java runtime" bash -c "dpkg-deb -f '$launcher_deb' Depends | grep -q 'openjdk-17-jre-headless'"
-check "client depends on gSOAP's runtime and libssl3" \
-  bash -c "dpkg-deb -f '$client_deb' Depends | grep 'libgsoap-2\.8' | grep -q 'libssl3'"
+# The packages of this release that hold the libraries the programs were linked against: the
+# launcher's libjvm.so (through its run path's JDK), the client's gSOAP and OpenSSL libraries.
+owner() { dpkg-query -S "$(readlink -f "$1")" 2>/dev/null | sed -n '1s/[:,].*//p'; }
+depends() { dpkg-deb -f "$1" Depends | tr ',' '\n' | sed 's/[[:space:]]*(.*//; s/^[[:space:]]*//'; }
+jre=$(owner "$JAVA_HOME/lib/server/libjvm.so")
+check "launcher depends on the Java runtime it was linked against (${jre:-none found})" \
+  bash -c "[[ -n '$jre' ]] && grep -qx '$jre' <<< '$(depends "$launcher_deb")'"
+for lib in $(ldd "$build/client/clifclient" | awk '$3 ~ /libgsoap|libssl|libcrypto/ { print $3 }'); do
+  pkg=$(owner "$lib")
+  check "client depends on $pkg ($(basename "$lib"))" \
+    bash -c "[[ -n '$pkg' ]] && grep -qx '$pkg' <<< '$(depends "$client_deb")'"
+done
+for deb in "$launcher_deb" "$client_deb"; do
+  check "$(basename "$deb"): no package twice in Depends ($(depends "$deb" | sort | uniq -d | xargs))" \
+    test -z "$(depends "$deb" | sort | uniq -d)"
+done
+# Installed-Size counts the files (KiB each rounded up), not the targets of the command links: at
+# least the regular files' KiB, at most one KiB more per other entry.
+for deb in "$launcher_deb" "$client_deb"; do
+  read -r file_kib others < <(dpkg-deb --fsys-tarfile "$deb" | tar -tv | awk '
+    /^-/ { kib += int(($3 + 1023) / 1024); next } { others++ } END { print kib + 0, others + 0 }')
+  size=$(field "$deb" Installed-Size)
+  check "$(basename "$deb"): Installed-Size $size KiB for $file_kib KiB of files and $others links and directories" \
+    test "$size" -ge "$file_kib" -a "$size" -le $((file_kib + others))
+done
 check "client configuration is a conffile" \
   bash -c "dpkg-deb -I '$client_deb' conffiles | grep -qx '$client_bin/CLIClientConfig.cfg'"
 dpkg-deb -c "$launcher_deb" > "$work/launcher.list"
@@ -158,7 +193,7 @@ fi
 
 # ---- installed on this machine
 echo "== install"
-dpkg -i "$launcher_deb" "$client_deb" > "$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log" >&2; exit 1; }
+dpkg_step -i "$launcher_deb" "$client_deb"
 check "both packages installed" bash -c "dpkg-query -W $launcher_pkg $client_pkg > /dev/null"
 for cmd in vellauncher "${cli_commands[@]}" "${aux_commands[@]}"; do
   [[ -x $launcher_bin/$cmd ]] || fail "$launcher_bin/$cmd missing"
@@ -228,15 +263,15 @@ sed 's/^/  /' "$work/client.log"
 # The configuration is a conffile: a changed one survives reinstalling and removing the package,
 # and purging removes it.
 echo "# changed by the administrator" >> "$client_bin/CLIClientConfig.cfg"
-dpkg -i "$client_deb" > "$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log" >&2; exit 1; }
+dpkg_step -i "$client_deb"
 check "reinstalling keeps a changed configuration" grep -q "changed by the administrator" "$client_bin/CLIClientConfig.cfg"
 rm -f "$client_bin/server_cert.pem" "$client_bin/randomfile"
-dpkg -r $client_pkg > "$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log" >&2; exit 1; }
+dpkg_step -r $client_pkg
 check "removing keeps a changed configuration" grep -q "changed by the administrator" "$client_bin/CLIClientConfig.cfg"
 
 # ---- removed again
 echo "== remove"
-dpkg --purge $client_pkg $launcher_pkg > "$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log" >&2; exit 1; }
+dpkg_step --purge $client_pkg $launcher_pkg
 check "both packages purged" bash -c "! dpkg-query -W $launcher_pkg $client_pkg > /dev/null 2>&1"
 for d in "${system_dirs[@]}"; do mkdir -p "$d"; done
 check "nothing left under /opt/vel" test ! -e /opt/vel

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Static analysis of the project's own C++ sources: clang-tidy with the checked-in .clang-tidy, then
-# cppcheck. Both read the compile commands of a build configured here with clang and the fuzz
-# harnesses on, so that every source file of the project is listed (BUILD_DIR-static; only the gSOAP
-# stubs are generated, nothing is compiled). The generated stubs are not checked.
+# cppcheck. Both read the compile commands of a build configured here with the clang of this
+# machine's Debian release (tools/releases.txt) and the fuzz harnesses on, so that every source file
+# of the project is listed (BUILD_DIR-static; only the gSOAP stubs are generated, nothing is
+# compiled). The generated stubs are not checked.
 # Fails on any finding of either tool.
 #
 # Usage: tools/test-static.sh BUILD_DIR     (the analysis build goes to BUILD_DIR-static)
@@ -14,7 +15,7 @@ bash "$top/tools/deps.sh" static
 source "$top/tools/jdk.sh"
 
 rm -f "$build/CMakeCache.txt"   # the compiler of an earlier configuration would stay otherwise
-CC=clang-14 CXX=clang++-14 cmake -S "$top" -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DVEL_FUZZ=ON > /dev/null
+CC=clang-$vel_clang CXX=clang++-$vel_clang cmake -S "$top" -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DVEL_FUZZ=ON > /dev/null
 targets=$(cmake --build "$build" --target help)
 if grep -q '^\.\.\. clifsoap_generated$' <<< "$targets"; then
   mkdir -p "$build/static-analysis"
@@ -58,7 +59,7 @@ tidy_err=$build/static-analysis/clang-tidy.err
 # clang-tidy fails on a file it cannot compile; findings alone it only prints.
 tidy_status=0
 printf '%s\n' "${files[@]}" |
-  xargs -P 2 -n 4 clang-tidy -p "$build" --quiet > "$tidy_out" 2> "$tidy_err" || tidy_status=$?
+  xargs -P 2 -n 4 "clang-tidy-$vel_clang" -p "$build" --quiet > "$tidy_out" 2> "$tidy_err" || tidy_status=$?
 if ((tidy_status)) || grep -qE '(warning|error): ' "$tidy_out"; then
   cat "$tidy_out"
   grep -vE '^[0-9]+ warnings? (and [0-9]+ errors? )?generated\.$|^Suppressed [0-9]+ warnings' "$tidy_err" || true

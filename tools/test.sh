@@ -2,7 +2,9 @@
 # Installs what is missing, builds everything and runs the whole test suite: the ctest suite of the
 # normal build, then each further suite of tools/test-*.sh (fuzzers, packages, sanitizers, static
 # analysis, the fresh Debian trees). Every suite runs even when an earlier one failed; the last
-# line counts them. Arguments go to ctest.
+# line counts them. A suite that ends with status 75 was stopped by the machine, not by the project
+# (an archive, the network or a package lock; its line "infrastructure: ..." says which): it is
+# counted apart, and the run then ends with 75 unless a suite failed. Arguments go to ctest.
 #   VEL_CTEST_ONLY=1  the installation, the build and the ctest suite alone, without the further
 #                     suites (tools/test-trees.sh runs that part in fresh Debian trees)
 set -euo pipefail
@@ -17,6 +19,7 @@ echo "build: $((SECONDS - start)) s"
 
 passed=0
 failed=()
+stopped=()
 start=$SECONDS
 if (cd "$build" && ctest --output-on-failure -j 2 "$@"); then
   passed=$((passed + 1))
@@ -29,14 +32,20 @@ if [[ -z ${VEL_CTEST_ONLY:-} ]]; then
     [ -e "$suite" ] || continue
     echo "== $(basename "$suite")"
     start=$SECONDS
-    if bash "$suite" "$build"; then
-      passed=$((passed + 1))
-    else
-      failed+=("$(basename "$suite")")
-    fi
+    status=0
+    bash "$suite" "$build" || status=$?
+    case $status in
+      0) passed=$((passed + 1)) ;;
+      75) stopped+=("$(basename "$suite")") ;;
+      *) failed+=("$(basename "$suite")") ;;
+    esac
     echo "$(basename "$suite"): $((SECONDS - start)) s"
   done
 fi
 ((${#failed[@]} == 0)) || echo "failed suites: ${failed[*]}"
-echo "suites: $passed passed, ${#failed[@]} failed"
-((${#failed[@]} == 0))
+((${#stopped[@]} == 0)) || echo "infrastructure: suites stopped by the machine, not the project: ${stopped[*]}"
+counts="suites: $passed passed, ${#failed[@]} failed"
+((${#stopped[@]} == 0)) || counts+=", ${#stopped[@]} stopped by the infrastructure"
+echo "$counts"
+((${#failed[@]} == 0)) || exit 1
+((${#stopped[@]} == 0)) || exit 75

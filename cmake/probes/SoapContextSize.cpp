@@ -1,9 +1,9 @@
 // Prints the size that the installed gSOAP library allocates for a context in soap_new() and the
 // size of struct soap as this translation unit sees it: equal when the library and the project
 // agree on the layout of the context they share. The allocations are watched through malloc,
-// which the library's operator new also ends in. The probe links without the generated
-// serialisers that the library refers to (soap_new() calls none of them), and has an empty
-// namespace table.
+// which the library's operator new also ends in. The probe links the serialisers that soapcpp2
+// writes for an empty service definition (the library refers to them; soap_new() calls none), and
+// has an empty namespace table.
 #include <cstddef>
 #include <cstdio>
 
