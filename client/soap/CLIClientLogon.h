@@ -29,6 +29,7 @@ public:
 
     // The context of the logon calls, whose connection (or TLS session) the invocation
     // continues on, and the endpoint it talks to.
+    // NOLINTNEXTLINE(readability-make-member-function-const): the caller takes its connection away
     struct soap* soapContext() { return proxy.soap; }
     const struct soap* soapContext() const { return proxy.soap; }
     const char* endpoint() const { return proxy.endpoint; }
