@@ -90,7 +90,7 @@ fi
 #   readdirCalled, localtimeCalled, asctimeCalled: the launcher calls these on its only thread
 #     before the JVM starts; readdir_r is deprecated, and asctime gives the trace banner's format.
 #   normalCheckLevelMaxBranches: cppcheck 2.11 and later only say that they bound their analysis of
-#     branches (--check-level=exhaustive would lift the bound, at many times the time).
+#     branches (--check-level=exhaustive, unknown to 2.10, would lift the bound).
 echo "== cppcheck"
 cppcheck --project="$db" --std=c++17 --enable=warning,style,performance,portability \
   --library=posix --library=googletest --library=openssl --inline-suppr \
