@@ -117,7 +117,7 @@ void ClifCmdInvoker::printError(int flags)
 }
 
 // Takes the argument vector's char* as the command line hands it over.
-// cppcheck-suppress constParameter
+// cppcheck-suppress [constParameter,constParameterPointer]
 bool ClifCmdInvoker::isValidParam(char* value)  // NOLINT(readability-non-const-parameter)
 {
     if (value == nullptr)
@@ -132,7 +132,7 @@ bool ClifCmdInvoker::isValidParam(char* value)  // NOLINT(readability-non-const-
 void ClifCmdInvoker::getUsernameOnUnix()
 {
     // The client is single-threaded: the reentrant form would gain nothing.
-    struct passwd* entry = getpwuid(getuid());  // cppcheck-suppress getpwuidCalled
+    const struct passwd* entry = getpwuid(getuid());  // cppcheck-suppress getpwuidCalled
     if (entry && entry->pw_name)
         m_username = entry->pw_name;
 }

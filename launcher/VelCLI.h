@@ -15,7 +15,8 @@ public:
     void localInit() override;
     void localProcessing(JNIEnv* env) override;
     void localVMargs(JavaVMInitArgs* args) override;
-    void setFilePermissions() override;
+    // Kept as the management commands' own step, though it does what the base class does.
+    void setFilePermissions() override;  // cppcheck-suppress uselessOverride
 };
 
 // Auxiliary commands: the Java main gets only the arguments after the command name.

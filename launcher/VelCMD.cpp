@@ -31,7 +31,7 @@ std::string VelCMD::getName(const std::string& path)
     return path.substr(slash + 1);
 }
 
-std::string VelCMD::getClassToLoad()
+const std::string& VelCMD::getClassToLoad()
 {
     return myClassToLoad;
 }

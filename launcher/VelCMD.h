@@ -28,7 +28,7 @@ public:
     [[noreturn]] virtual void errorExit(int status, const char* msg);
 
     static std::string getName(const std::string& path);
-    std::string getClassToLoad();
+    const std::string& getClassToLoad();
 
     void setup();
     void jvmSequence();

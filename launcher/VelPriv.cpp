@@ -72,7 +72,7 @@ bool listThreads(std::vector<pid_t>& threads)
     DIR* tasks = opendir("/proc/self/task");
     if (tasks == nullptr)
         return false;
-    while (struct dirent* entry = readdir(tasks)) {
+    while (const struct dirent* entry = readdir(tasks)) {
         char* end = nullptr;
         long tid = strtol(entry->d_name, &end, 10);
         if (end != entry->d_name && *end == '\0' && tid > 0)

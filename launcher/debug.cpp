@@ -37,10 +37,11 @@ void writeDateBanner()
     time_t now = time(nullptr);
     if (now <= 0)
         return;
-    struct tm* local = localtime(&now);
+    const struct tm* local = localtime(&now);
     if (local == nullptr)
         return;
-    const char* text = asctime(local);
+    // asctime's fixed English form is the banner's format, whatever the locale.
+    const char* text = asctime(local);  // NOLINT(bugprone-unsafe-functions,cert-msc24-c,cert-msc33-c)
     if (text == nullptr)
         return;
     fprintf(stddbg, "%s\n", text);
@@ -75,7 +76,8 @@ FILE* openTraceFile(const char* path)
     if (stream == nullptr) {
         if (err == 0)
             err = errno;
-        close(fd);
+        // fdopen failed or was not called: fd is still open and ours.
+        close(fd);  // cppcheck-suppress doubleFree
         errno = err;
     }
     return stream;
@@ -111,7 +113,7 @@ void parseDebugString(char* list, uint32_t* mask)
     if (list == nullptr)
         return;
     char* savePtr = nullptr;
-    for (char* field = strtok_r(list, ",", &savePtr); field != nullptr;
+    for (const char* field = strtok_r(list, ",", &savePtr); field != nullptr;
          field = strtok_r(nullptr, ",", &savePtr)) {
         // 64 bits on every target: a large level reads the same on a 32-bit one.
         long long number = strtoll(field, nullptr, 10);

@@ -94,7 +94,8 @@ std::string CLIClientLogon::getLogonToken(std::string user)
         return "";
     }
     long size = std::fseek(keyFile, 0, SEEK_END) == 0 ? std::ftell(keyFile) : -1;
-    std::rewind(keyFile);
+    if (std::fseek(keyFile, 0, SEEK_SET) != 0)
+        size = -1;
     m_keyBytes.assign(size > 0 ? size_t(size) : 0, 0);
     size_t got = m_keyBytes.empty() ? 0 : std::fread(m_keyBytes.data(), 1, m_keyBytes.size(), keyFile);
     std::fclose(keyFile);

@@ -32,7 +32,7 @@ protected:
     static std::string traced()
     {
         fflush(stddbg);
-        rewind(stddbg);
+        EXPECT_EQ(fseek(stddbg, 0, SEEK_SET), 0);
         std::string text;
         char buffer[512];
         size_t got;

@@ -83,7 +83,7 @@ void printToken(const char* call, CLIClientLogon& logon, const std::string& toke
     std::cout << "{\"call\":\"" << call << "\",\"token\":" << jsonString(token);
     if (logon.getSoapError())
         std::cout << ",\"fault\":" << faultJson(logon.getSoapError());
-    std::cout << "}" << std::endl;
+    std::cout << "}\n";
 }
 
 void printResult(const char* call, CLIClientInvoke& client, const ClifResult& r)
@@ -91,7 +91,7 @@ void printResult(const char* call, CLIClientInvoke& client, const ClifResult& r)
     std::cout << "{\"call\":\"" << call << "\"";
     if (client.getSoapError())
     {
-        std::cout << ",\"fault\":" << faultJson(client.getSoapError()) << "}" << std::endl;
+        std::cout << ",\"fault\":" << faultJson(client.getSoapError()) << "}\n";
         return;
     }
     std::cout << ",\"sessionId\":" << jsonString(r.sessionId) << ",\"complete\":" << (r.complete ? "true" : "false")
@@ -99,7 +99,7 @@ void printResult(const char* call, CLIClientInvoke& client, const ClifResult& r)
               << ",\"outOpen\":" << (r.outOpen ? "true" : "false")
               << ",\"errOpen\":" << (r.errOpen ? "true" : "false") << ",\"out\":\""
               << hexOf(r.outData, r.outLength) << "\",\"err\":\"" << hexOf(r.errData, r.errLength) << "\"}"
-              << std::endl;
+              << '\n';
 }
 
 // Remembers a result's bytes to check that they are still intact after the
@@ -170,7 +170,7 @@ int runCalls(const std::string& url, const std::string& token, const std::string
 {
     CLIClientInvoke client(url);
     if (client.getSoapError())
-        std::cout << "{\"call\":\"constructor\",\"fault\":" << faultJson(client.getSoapError()) << "}" << std::endl;
+        std::cout << "{\"call\":\"constructor\",\"fault\":" << faultJson(client.getSoapError()) << "}\n";
     ClifResult result = client.invoke(token, user, options.env, options.args);
     printResult("invoke", client, result);
     ReplyWitness witness;
@@ -181,7 +181,7 @@ int runCalls(const std::string& url, const std::string& token, const std::string
         int length = in ? int(options.input.size()) : 0;
         result = client.checkStatus(token, result.sessionId, options.env, in, length, options.stdinOpen);
         std::cout << "{\"call\":\"check\",\"previousBytesIntact\":" << (witness.intact() ? "true" : "false") << "}"
-                  << std::endl;
+                  << '\n';
         printResult("status", client, result);
         witness.remember(result);
     }
@@ -203,7 +203,7 @@ void writeAll(int fd, const unsigned char* data, int length)
 int failed(const char* call, SoapError* error)
 {
     std::cerr << call << " failed: " << error->faultCode << " | " << error->faultString << " | "
-              << error->faultDetail << std::endl;
+              << error->faultDetail << '\n';
     return 255;
 }
 
@@ -242,7 +242,7 @@ int runCommand(const std::string& logonUrl, const std::string& invokeUrl, const 
             return failed("status", client.getSoapError());
         if (!witness.intact())
         {
-            std::cerr << "the previous reply's bytes changed during the next call" << std::endl;
+            std::cerr << "the previous reply's bytes changed during the next call\n";
             return 99;
         }
         writeAll(1, result.outData, result.outLength);
@@ -255,7 +255,7 @@ int runCommand(const std::string& logonUrl, const std::string& invokeUrl, const 
 
 int usage()
 {
-    std::cerr << "usage: clifsoapdriver CONFIGDIR (logon|rootlogon|calls|run) ..." << std::endl;
+    std::cerr << "usage: clifsoapdriver CONFIGDIR (logon|rootlogon|calls|run) ...\n";
     return 2;
 }
 }

@@ -157,8 +157,9 @@ int main(int argc, char** argv)
         return 1;
     }
     const char* scheme = options.serverPem.empty() ? "http" : "https";
+    // Flushed: whoever started the server reads the port from this line through a pipe.
     std::cout << "velcms listening on " << scheme << "://" << options.host << ":"
-              << boundPort(context.master) << std::endl;
+              << boundPort(context.master) << '\n' << std::flush;
 
     int requestNumber = 0;
     while (!s_stopRequested)
