@@ -91,7 +91,7 @@ bool RequestExchange::sendScriptedReply(const std::string& dir)
     return true;
 }
 
-int RequestExchange::serve()
+int RequestExchange::serve(bool lastOnConnection)
 {
     s_serving = this;
     m_context->frecv = replay;
@@ -100,6 +100,8 @@ int RequestExchange::serve()
     int rc = soap_begin_serve(m_context);
     if (rc == SOAP_OK)
     {
+        if (lastOnConnection)
+            m_context->keep_alive = 0;   // the reply says "Connection: close"
         rc = soap_serve_request(m_context);
         if (rc != SOAP_OK && m_context->error < SOAP_STOP)
             rc = soap_send_fault(m_context);

@@ -22,8 +22,8 @@ public:
     // Sends DIR/reply-NNNN.http as it is when that file exists.
     bool sendScriptedReply(const std::string& dir);
     // Hands the request bytes to the runtime and serves them; the connection stays
-    // open when both sides keep it alive.
-    int serve();
+    // open when both sides keep it alive, unless this is the last reply on it.
+    int serve(bool lastOnConnection);
 
 private:
     static size_t replay(struct soap* context, char* buffer, size_t length);

@@ -1,8 +1,10 @@
 // velcms: stand-in for the CMS's logon service and clif service, serving both
 // over HTTPS (or plain HTTP) on one port, one connection at a time. A connection
 // is kept open for further requests (HTTP/1.1 keep-alive) until it has been idle
-// for the keep-alive time, the client closes it or asks to, or another client
-// connects: an idle connection gives way, as a busy server closes its idle ones.
+// for the keep-alive time or the client closes it or asks to. It serves one
+// connection at a time: when another client is waiting as a reply goes out, that
+// reply says "Connection: close" and the next client's turn comes after it. A
+// connection is never closed under a client that may be sending on it.
 #include <arpa/inet.h>
 #include <malloc.h>
 #include <netinet/in.h>
@@ -52,29 +54,34 @@ int boundPort(SOAP_SOCKET socket)
 }
 
 // Waits on a kept connection for the client's next request. False when the
-// connection has been idle for idleMs, another client is waiting to connect, or
-// the server is asked to stop; true when the connection has something to read
-// (a request, or the client's close, which the read then finds).
+// connection has been idle for idleMs or the server is asked to stop; true when
+// the connection has something to read (a request, or the client's close, which
+// the read then finds).
 bool nextRequestComes(struct soap* context, long long idleMs)
 {
     if (context->ssl && SSL_has_pending(context->ssl))
         return true;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(idleMs);
-    pollfd waits[2] = {{context->socket, POLLIN, 0}, {context->master, POLLIN, 0}};
+    pollfd wait = {context->socket, POLLIN, 0};
     while (!s_stopRequested)
     {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             return false;
-        int ready = poll(waits, 2, int(std::min<long long>(left.count(), 200)));
+        int ready = poll(&wait, 1, int(std::min<long long>(left.count(), 200)));
         if (ready < 0 && errno != EINTR)
             return false;
-        if (ready > 0 && waits[0].revents)
+        if (ready > 0)
             return true;
-        if (ready > 0 && waits[1].revents)
-            return false;
     }
     return false;
+}
+
+// True when another client is waiting to connect.
+bool clientWaiting(struct soap* context)
+{
+    pollfd wait = {context->master, POLLIN, 0};
+    return poll(&wait, 1, 0) > 0;
 }
 
 void handleConnection(struct soap* context, const CmsOptions& options, int& requestNumber)
@@ -107,7 +114,7 @@ void handleConnection(struct soap* context, const CmsOptions& options, int& requ
             exchange.record(options.recordDir, first);
         if (!options.scriptDir.empty() && exchange.sendScriptedReply(options.scriptDir))
             return;
-        exchange.serve();
+        exchange.serve(clientWaiting(context));
         soap_destroy(context);
         soap_end(context);
         if (!context->keep_alive || !soap_valid_socket(context->socket))
