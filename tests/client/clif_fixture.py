@@ -19,7 +19,8 @@ import tempfile
 import time
 import unittest
 
-import vel_testsupport as vt
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import vel_testsupport as vt  # noqa: E402
 
 CLIFCLIENT = None
 VELCMS = None
