@@ -3,7 +3,7 @@ stand-in CMS over TLS: request shapes on the wire, reply reading, TLS trust,
 logon on the CMS itself, calls without a service URL, and the stand-in's kept
 connections.
 
-usage: test_soap_clients.py CLIFSOAPDRIVER VELCMS
+usage: test_soap_clients.py CLIFSOAPDRIVER VELCMS [unittest options]
 """
 
 import gzip
@@ -617,4 +617,4 @@ class EmptyServiceUrl(CmsTestCase):
 
 if __name__ == "__main__":
     DRIVER, VELCMS = sys.argv[1], sys.argv[2]
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    unittest.main(argv=[sys.argv[0]] + sys.argv[3:], verbosity=2)
