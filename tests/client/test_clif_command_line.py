@@ -5,8 +5,8 @@ import subprocess
 import time
 
 import clif_fixture as cf
-from clif_texts import (CMS_ARGUMENT, CONNECTION_HELP, EMPTY_ARGUMENT, ENV_ARGUMENT, INVOKE_FAILED, NO_CONFIG_FOR_URLS,
-                        PARSE_ERROR, PASSWORD_ARGUMENT, USERNAME_ARGUMENT)
+from clif_texts import (CMS_ARGUMENT, CONNECTION_HELP, EMPTY_ARGUMENT, ENV_ARGUMENT, NO_CONFIG_FOR_URLS, PARSE_ERROR,
+                        PASSWORD_ARGUMENT, USERNAME_ARGUMENT)
 
 PRINT_ARGS = 'for a in "$@"; do printf "[%s]" "$a"; done; echo\n'
 
@@ -188,23 +188,10 @@ class Logon(cf.ClifTestCase):
         self.assertEqual(["velnode", "--pass=first-hidden", "-l", "--password=second-hidden"],
                          cf.forwarded_args(self.sent()[1]))
 
-    def test_failed_logon_prints_the_connection_help(self):
-        result = self.run_client(["--user", "admin", "--pass", "wrong"], user=False)
-        self.assertEqual((255, CONNECTION_HELP), (result.returncode, result.stdout))
-        self.assertTrue(result.stderr.startswith(b"velnode: logon refused by the CMS"), result.stderr)
-        self.assertOperations(["logon"])
-
     def test_empty_token_is_a_failed_logon(self):
         self.script(1, cf.logon_reply(""))
         result = self.run_client([])
         self.assertEqual((255, CONNECTION_HELP), (result.returncode, result.stdout))
-
-    def test_invoke_fault(self):
-        self.script(2, cf.fault_reply("No such command here"), status=500)
-        result = self.run_client(["-l"])
-        self.assertEqual((255, INVOKE_FAILED + b"No such command here\n"),
-                         (result.returncode, result.stdout))
-        self.assertOperations(["logon", "invoke"])
 
 
 class ConfigurationDirectory(cf.ClifTestCase):
