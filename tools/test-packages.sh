@@ -24,11 +24,13 @@ launcher_pkg=vel-launcher
 client_pkg=vel-clifclient
 launcher_bin=/opt/vel/bin
 client_bin=/opt/vel/clif/bin
-cli_commands=(velexec velnode velngroup veltool veluser velrole veltoolbox velauth veldebug velquery
-              velfolder velmib velstm veltask velwbemsub velreport veldbgui)
-aux_commands=(orvafw velconfigrepo velrepositorysave velrepositoryrestore veldbdatasave velversion
-              velinitialization velinventory velnodesecurity velagentconfig velpassword velinitconfig
-              vellog veloracleconfig velgetdbinfo velvtb velinit velgethostname velmakekeys)
+# The command names that get a link, read from launcher/VelCommands.txt as cmake/Commands.cmake
+# reads them: the cli table, then the aux, aux2 and special tables; a name with capitals gets none.
+commands() {
+  awk -v cli="$1" '/^[a-z]/ && $2 == tolower($2) && ($1 == "cli") == cli { print $2 }' "$top/launcher/VelCommands.txt"
+}
+mapfile -t cli_commands < <(commands 1)
+mapfile -t aux_commands < <(commands 0)
 
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }

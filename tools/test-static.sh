@@ -4,7 +4,8 @@
 # machine's Debian release (tools/releases.txt) and the fuzz harnesses on, so that every source file
 # of the project is listed (BUILD_DIR-static; only the gSOAP stubs are generated, nothing is
 # compiled). The generated stubs are not checked.
-# Fails on any finding of either tool.
+# Fails on any finding of either tool, and when SECURITY.md names a test or test case that the
+# ctest suite of BUILD_DIR does not have (tools/check-security-tests.py).
 #
 # Usage: tools/test-static.sh BUILD_DIR     (the analysis build goes to BUILD_DIR-static)
 set -euo pipefail
@@ -53,6 +54,9 @@ mapfile -t files < "$db.files"
 echo "== static analysis of ${#files[@]} source files"
 
 status=0
+echo "== test names in SECURITY.md"
+python3 "$top/tools/check-security-tests.py" "$main" || status=1
+
 echo "== clang-tidy"
 tidy_out=$build/static-analysis/clang-tidy.txt
 tidy_err=$build/static-analysis/clang-tidy.err

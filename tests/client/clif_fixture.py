@@ -19,21 +19,14 @@ import tempfile
 import time
 import unittest
 
-import vel_testsupport as vt
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import vel_testsupport as vt  # noqa: E402
 
 CLIFCLIENT = None
 VELCMS = None
 
 BASE_ENV = {"PATH": "/usr/bin:/bin", "LC_ALL": "C"}
 LOCAL_USER = pwd.getpwuid(os.getuid()).pw_name
-
-CONNECTION_HELP = (
-    b"There was a problem connecting to the Orva Fleetwise server. Make sure that:\n"
-    b"1. Your username has been added to Orva Fleetwise.\n"
-    b"2. Your username and password, if specified, are correctly spelled.\n"
-    b"3. Orva Fleetwise is running.\n"
-    b"4. You used '--' for any long options and double quotes if your username includes a domain.\n"
-    b"Example: <commandname> --user \"mydomain\\myusername\" --pass yourpasswd\n")
 
 
 def main():

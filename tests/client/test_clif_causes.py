@@ -12,15 +12,11 @@ import socket
 
 import clif_fixture as cf
 import vel_testsupport as vt
+from clif_texts import (CONNECTION_HELP, INVOKE_FAILED, LOGON_SETUP_FAILED, NO_CONFIG_FOR_CMS, NO_CONFIG_FOR_URLS,
+                        PANIC_LINE)
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fault"))
 from fault_server import FaultServer, http_response, reply  # noqa: E402
-
-NO_CONFIG = b"Unable to open config file; using local machine instead...\n"
-URL_ERROR = b"Could not read the URL's to logon to server and invoke commands\n"
-SETUP_FAILED = b" There was an error in CLIClientLogon constructor\n"
-INVOKE_FAILED = b"There was a problem invoking the command, "
-PANIC = b"Panic: Possibly lost connection to server\n"
 
 
 def closed_port():
@@ -86,21 +82,21 @@ class Causes(cf.ClifTestCase):
 
     def test_host_that_does_not_resolve(self):
         bindir = self.install(logon_url="https://no-such-host.invalid:50001" + vt.LOGON_PATH)
-        self.assertRun(self.run_in(bindir), 255, cf.CONNECTION_HELP,
+        self.assertRun(self.run_in(bindir), 255, CONNECTION_HELP,
                        r"^velnode: cannot resolve host no-such-host\.invalid \(https://no-such-host\.invalid:50001"
                        r"/velsoap/services/VelpiMain5_0\): \S")
 
     def test_refused_port(self):
         port = closed_port()
         bindir = self.install(logon_url="https://127.0.0.1:%d/velsoap" % port)
-        self.assertRun(self.run_in(bindir), 255, cf.CONNECTION_HELP,
+        self.assertRun(self.run_in(bindir), 255, CONNECTION_HELP,
                        r"^velnode: cannot connect to 127\.0\.0\.1 port %d \(https://127\.0\.0\.1:%d/velsoap\): "
                        r"Connection refused$" % (port, port))
 
     def test_http_against_the_tls_port(self):
         url = self.cms.logon_url.replace("https://", "http://")
         bindir = self.install(logon_url=url)
-        self.assertRun(self.run_in(bindir), 255, cf.CONNECTION_HELP,
+        self.assertRun(self.run_in(bindir), 255, CONNECTION_HELP,
                        re.escape("velnode: warning: the password goes in clear text to " + url),
                        r"127\.0\.0\.1 port \d+ \(%s" % re.escape(url),
                        r"^velnode: if the server speaks TLS on that port, the URL must start with https://$")
@@ -108,14 +104,14 @@ class Causes(cf.ClifTestCase):
     def test_https_against_a_plain_http_server(self):
         url = self.plain.logon_url.replace("http://", "https://")
         bindir = self.install(logon_url=url)
-        self.assertRun(self.run_in(bindir, timeout=90), 255, cf.CONNECTION_HELP,
+        self.assertRun(self.run_in(bindir, timeout=90), 255, CONNECTION_HELP,
                        r"^velnode: TLS handshake with 127\.0\.0\.1 port \d+ \(%s\) failed: " % re.escape(url),
                        r"^velnode: the server did not answer in TLS; if it serves plain HTTP on that port, the "
                        r"URL must start with http://$")
 
     def test_server_certificate_from_another_ca(self):
         bindir = self.install(ca_cert=vt.make_pki().public_ca_cert)
-        self.assertRun(self.run_in(bindir), 255, cf.CONNECTION_HELP,
+        self.assertRun(self.run_in(bindir), 255, CONNECTION_HELP,
                        r"^velnode: the certificate of 127\.0\.0\.1 port \d+ \(%s\) does not verify against "
                        r"%s: unable to get local issuer certificate$"
                        % (re.escape(self.cms.logon_url), re.escape(self.tried(bindir, "server_cert.pem"))),
@@ -134,7 +130,7 @@ class Causes(cf.ClifTestCase):
         if result.returncode == 0:
             self.assertEqual((b"ran\n", b""), (result.stdout, result.stderr))
             return
-        self.assertRun(result, 255, cf.CONNECTION_HELP,
+        self.assertRun(result, 255, CONNECTION_HELP,
                        r"does not verify against %s: " % re.escape(self.tried(bindir, "server_cert.pem")),
                        r"^velnode: certificate subject: CN=127\.0\.0\.1; issuer: CN=testca \(server_cert\.pem holds "
                        r"this certificate itself; it must hold the certificate of its issuer, the CA that signed it\)$")
@@ -143,7 +139,7 @@ class Causes(cf.ClifTestCase):
         not_found = reply(http_response("no", 404, content_type="text/html"))
         with FaultServer(vt.make_pki().server_pem, [not_found]) as server:
             bindir = self.install(logon_url=server.url)
-            self.assertRun(self.run_in(bindir), 255, cf.CONNECTION_HELP,
+            self.assertRun(self.run_in(bindir), 255, CONNECTION_HELP,
                            r"^velnode: HTTP 404 Not Found from %s \(logon call\)$" % re.escape(server.url),
                            r"^velnode: no logon service at that path: check velpimainurl= in %s$"
                            % re.escape(self.tried(bindir, "CLIClientConfig.cfg")))
@@ -160,7 +156,7 @@ class Causes(cf.ClifTestCase):
                           % re.escape(self.tried(bindir, "CLIClientConfig.cfg"))]
                 if unknown:
                     causes.append(r"^velnode: entries with unknown keys, which set nothing: %s$" % unknown)
-                self.assertRun(self.run_in(bindir), 255, cf.CONNECTION_HELP, *causes)
+                self.assertRun(self.run_in(bindir), 255, CONNECTION_HELP, *causes)
 
     def test_configuration_file_through_a_link_on_path(self):
         bindir = self.install()
@@ -172,7 +168,7 @@ class Causes(cf.ClifTestCase):
         result = self.run_client([], argv0="velnode", executable=link,
                                  env={"PATH": pathdir + ":/usr/bin:/bin"})
         tried = os.path.join(pathdir, "..", "bin", "CLIClientConfig.cfg")
-        self.assertRun(result, 2, NO_CONFIG + URL_ERROR,
+        self.assertRun(result, 2, NO_CONFIG_FOR_CMS + NO_CONFIG_FOR_URLS,
                        r"^velnode: cannot read the configuration file %s: No such file or directory$"
                        % re.escape(tried),
                        r"^velnode: %s is a symbolic link to %s: the configuration directory is taken from the path "
@@ -195,7 +191,7 @@ class Causes(cf.ClifTestCase):
                     with open(path, "wb") as f:
                         f.write(content)
                 result = self.run_in(bindir)
-                self.assertRun(result, 255, SETUP_FAILED + cf.CONNECTION_HELP,
+                self.assertRun(result, 255, LOGON_SETUP_FAILED + CONNECTION_HELP,
                                "^velnode: " + cause.format(path=re.escape(path)))
                 self.assertEqual(1, len(result.stderr.splitlines()), result.stderr)
 
@@ -206,14 +202,14 @@ class Causes(cf.ClifTestCase):
                             ("unknown user", ["--user", "nobody-here", "--pass", "secret"])):
             with self.subTest(name):
                 result = self.run_in(self.bindir, logon, user=False)
-                self.assertRun(result, 255, cf.CONNECTION_HELP,
+                self.assertRun(result, 255, CONNECTION_HELP,
                                r"^velnode: logon refused by the CMS \(%s\): Logon failed: unknown user or wrong "
                                r"password$" % re.escape(self.cms.logon_url))
                 self.assertNotIn(b"wrong", result.stderr.replace(b"wrong password", b""))
 
     def test_logon_without_password_off_the_cms(self):
         bindir = self.install(logon_url=self.plain.logon_url, invoke_url=self.plain.invoke_url)
-        self.assertRun(self.run_in(bindir, ["--user", "admin"], user=False), 255, cf.CONNECTION_HELP,
+        self.assertRun(self.run_in(bindir, ["--user", "admin"], user=False), 255, CONNECTION_HELP,
                        r"^velnode: logon without a password: cannot read the CMS key file %s: No such file or "
                        r"directory$" % re.escape(os.path.join(self.plain_config, ".rconfig.server")),
                        r"^velnode: that logon works only on the CMS itself")
@@ -233,7 +229,7 @@ class Causes(cf.ClifTestCase):
                                                     reply(http_response(cf.fault_reply("Unknown session: s"), 500))
                                                     ]) as server:
             bindir = self.install(logon_url=server.url, invoke_url=server.url)
-            self.assertRun(self.run_in(bindir), 255, PANIC + b"Unknown session: s\n",
+            self.assertRun(self.run_in(bindir), 255, PANIC_LINE + b"Unknown session: s\n",
                            r"^velnode: status refused by the CMS \(%s\): Unknown session: s$" % re.escape(server.url))
 
     def test_password_over_plain_http_still_goes(self):

@@ -9,9 +9,7 @@ import tempfile
 
 import clif_fixture as cf
 from clif_fixture import invoke_reply, status_reply
-
-URL_ERROR = b"Could not read the URL's to logon to server and invoke commands\n"
-NO_CONFIG = b"Unable to open config file; using local machine instead...\n"
+from clif_texts import NO_CONFIG_FOR_CMS, NO_CONFIG_FOR_URLS
 
 
 class ConfigurationFile(cf.ClifTestCase):
@@ -36,11 +34,11 @@ class ConfigurationFile(cf.ClifTestCase):
         os.makedirs(bindir)
         os.symlink(cf.CLIFCLIENT, os.path.join(bindir, "velnode"))
         result = self.run_client([], argv0=os.path.join(bindir, "velnode"))
-        self.assertEqual((2, NO_CONFIG + URL_ERROR), (result.returncode, result.stdout))
+        self.assertEqual((2, NO_CONFIG_FOR_CMS + NO_CONFIG_FOR_URLS), (result.returncode, result.stdout))
         self.assertEqual(b"velnode: cannot read the configuration file %s/../bin/CLIClientConfig.cfg: No such file or "
                          b"directory\n" % bindir.encode(), result.stderr.splitlines(True)[0])
         result = self.run_client(["--cms", "somehost"], argv0=os.path.join(bindir, "velnode"))
-        self.assertEqual((2, URL_ERROR), (result.returncode, result.stdout))
+        self.assertEqual((2, NO_CONFIG_FOR_URLS), (result.returncode, result.stdout))
         self.assertEqual([], self.sent())
 
     def test_file_that_is_no_regular_file_cannot_be_read(self):
@@ -70,7 +68,7 @@ class ConfigurationFile(cf.ClifTestCase):
                     os.symlink("/dev/zero", cfg)
                 limit = limit_memory if kind.startswith("link") and not sanitized else None
                 result = self.run_client([], argv0=os.path.join(bindir, "velnode"), timeout=10, preexec_fn=limit)
-                self.assertEqual((13, NO_CONFIG + URL_ERROR), (result.returncode, result.stdout))
+                self.assertEqual((13, NO_CONFIG_FOR_CMS + NO_CONFIG_FOR_URLS), (result.returncode, result.stdout))
                 self.assertEqual(b"velnode: cannot read the configuration file %s: not a regular file\n"
                                  % os.path.join(bindir, "..", "bin", "CLIClientConfig.cfg").encode(),
                                  result.stderr.splitlines(True)[0])
@@ -94,7 +92,7 @@ class ConfigurationFile(cf.ClifTestCase):
                     os.setgid(65534)
                     os.setuid(65534)
             result = self.run_client([], argv0=os.path.join(bindir, "velnode"), cwd=top, preexec_fn=drop)
-            self.assertEqual((13, NO_CONFIG + URL_ERROR), (result.returncode, result.stdout))
+            self.assertEqual((13, NO_CONFIG_FOR_CMS + NO_CONFIG_FOR_URLS), (result.returncode, result.stdout))
         finally:
             shutil.rmtree(top, ignore_errors=True)
 

@@ -97,23 +97,6 @@ class ScriptedPolling(cf.ClifTestCase):
                 if stream == "stdout":
                     self.assertEqual(b"Error writing " + name + b": No space left on device\n", result.stderr)
 
-    def test_status_fault_while_input_is_open(self):
-        with subprocess.Popen(["sleep", "60"], stdout=subprocess.PIPE) as writer:
-            try:
-                result, _ = self.run_scripted([invoke_reply(complete=False, sessionId="s"),
-                                               cf.fault_reply("Session vanished")], stdin=writer.stdout)
-            finally:
-                writer.kill()
-        self.assertEqual((255, b"Panic: Possibly lost connection to server\nSession vanished\n"),
-                         (result.returncode, result.stdout))
-
-    def test_status_fault_after_input_has_closed(self):
-        result, _ = self.run_scripted([invoke_reply(complete=False, out=b"partial\n", sessionId="s"),
-                                       status_reply(complete=False, sessionId="s"),
-                                       cf.fault_reply("Session vanished")])
-        self.assertEqual((255, b"partial\nPanic: Possibly lost connection to server\n"),
-                         (result.returncode, result.stdout))
-
     def test_closed_standard_input_reads_as_empty(self):
         # Descriptor 0 closed at the start is replaced by /dev/null, so the input wait
         # cannot fail on it and no socket can take its place.

@@ -27,6 +27,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
 sys.path.insert(0, HERE)
 import vel_testsupport as vt  # noqa: E402
+from clif_texts import CONNECTION_HELP, INVOKE_FAILED, PANIC_LINE  # noqa: E402
 from fault_server import (FaultServer, close_notify, hang_up_while_receiving, hold, http_response,  # noqa: E402
                           idle, in_turn, kept, read_and_close, refuse_after, reply, reply_and_hold, reply_streamed,
                           reset_after)
@@ -35,15 +36,6 @@ CLIFCLIENT = None
 ENV = {"PATH": "/usr/bin:/bin", "LC_ALL": "C"}
 TIMEOUT = 60
 
-CONNECTION_HELP = (
-    b"There was a problem connecting to the Orva Fleetwise server. Make sure that:\n"
-    b"1. Your username has been added to Orva Fleetwise.\n"
-    b"2. Your username and password, if specified, are correctly spelled.\n"
-    b"3. Orva Fleetwise is running.\n"
-    b"4. You used '--' for any long options and double quotes if your username includes a domain.\n"
-    b"Example: <commandname> --user \"mydomain\\myusername\" --pass yourpasswd\n")
-INVOKE_FAILED = b"There was a problem invoking the command, "
-PANIC = b"Panic: Possibly lost connection to server\n"
 EOF_TEXT = "End of file or no input: "
 MIB = 1 << 20
 # The bound of the flat-memory test (soap.large_output): what the client may hold whatever the reply.
@@ -201,7 +193,7 @@ class FailedCalls(ClientTestCase):
     def test_failed_status_call_while_input_is_open(self):
         # The first status call is made with the input still open, whatever it then reads.
         started = record_reply("invoke", **self.STARTED)
-        expected = b"started\n" + PANIC + b"{}\n"
+        expected = b"started\n" + PANIC_LINE + b"{}\n"
         for name, behaviour, pattern in fault_cases("status"):
             with self.subTest(name), FaultServer(self.pem, [reply(logon_ok()), reply(started), behaviour]) as server:
                 self.assertFailedCall(self.run_client(server), expected, pattern, b"warning\n")
@@ -212,7 +204,7 @@ class FailedCalls(ClientTestCase):
     def test_failed_status_call_after_input_has_closed(self):
         started = record_reply("invoke", **self.STARTED)
         more = record_reply("status", complete=False, out=b"more\n", err=b"again\n", pollPeriod=0, sessionId="s")
-        expected = b"started\nmore\n" + PANIC
+        expected = b"started\nmore\n" + PANIC_LINE
         for name, behaviour, _ in fault_cases("status"):
             with self.subTest(name), \
                     FaultServer(self.pem, [reply(logon_ok()), reply(started), reply(more), behaviour]) as server:
@@ -241,7 +233,7 @@ class DroppedWhileSending(ClientTestCase):
             with self.subTest(reset=reset), FaultServer(
                     self.pem, [reply(logon_ok()), reply(started), hang_up_while_receiving(reset)]) as server:
                 result = self.run_client(server, extra_words=self.BIG)
-                self.assertFailedCall(result, b"started\n" + PANIC + b"{}\n", ".+")
+                self.assertFailedCall(result, b"started\n" + PANIC_LINE + b"{}\n", ".+")
 
 
 class KeptConnections(ClientTestCase):
@@ -310,7 +302,7 @@ class KeptConnections(ClientTestCase):
         with self.subTest("status with input"), FaultServer(self.pem, [
                 in_turn(reply(self.logon()), reply(self.started()), read_and_close)]) as server:
             result = self.run_client(server, input=b"abc\n", stdin=None)
-            self.assertFailedCall(result, b"started\n" + PANIC + b"{}\n", ".+")
+            self.assertFailedCall(result, b"started\n" + PANIC_LINE + b"{}\n", ".+")
             self.assertEqual((1, ["logon", "invoke", "status"]), (server.served, self.operations(server)))
             self.assertIn(b"<in3 xsi:type=\"xsd:base64Binary\">YWJjCg==</in3>", server.requests[2])
 
@@ -463,7 +455,7 @@ class ReplyMemory(ClientTestCase):
                     reply_streamed(head, [body])]) as server:
                 result, peak = self.run_measured(server)
                 self.assertLess(peak, RSS_LIMIT_KB, "peak resident size %d KiB" % peak)
-                self.assertFailedCall(result, PANIC + b"Compressed reply refused\n", None)
+                self.assertFailedCall(result, PANIC_LINE + b"Compressed reply refused\n", None)
 
     def test_element_with_too_many_attributes_is_refused(self):
         def with_attributes(count):
@@ -480,7 +472,7 @@ class ReplyMemory(ClientTestCase):
         with self.subTest("100 001 attributes"), FaultServer(
                 self.pem, [reply(logon_ok()), reply(started), reply(with_attributes(100000))]) as server:
             result = self.run_client(server)
-            self.assertFailedCall(result, PANIC + b"Reply refused\n", None)
+            self.assertFailedCall(result, PANIC_LINE + b"Reply refused\n", None)
 
 
 def tcp_options_of(pid):

@@ -19,8 +19,8 @@ import urllib.parse
 
 import axis_fixture as fx
 from axis_fixture import hex_text
+from clif_texts import CONNECTION_HELP, INVOKE_FAILED, PANIC_LINE
 
-CONNECTION_HELP_FIRST_LINE = b"There was a problem connecting to the Orva Fleetwise server. Make sure that:\n"
 EVERY_BYTE = bytes(range(256))
 CMS_KEY = bytes(range(255, -1, -1)) + b"\n-----END KEY-----\n"
 
@@ -138,7 +138,7 @@ class AxisInteropCases:
     def test_fault_of_the_invoke_call(self):
         steps = [{"fault": "Server", "faultstring": hex_text("Command refused <&> \u00e9")}]
         result = self.run_client(["-l"], steps)
-        self.assertEqual(b"There was a problem invoking the command, Command refused <&> \xe9\n", result.stdout)
+        self.assertEqual(INVOKE_FAILED + b"Command refused <&> \xe9\n", result.stdout)
         self.assertEqual(255, result.returncode)
 
     def test_fault_of_a_status_call(self):
@@ -146,19 +146,19 @@ class AxisInteropCases:
         # exception reaches the client as Axis words it.
         steps = [{"complete": False}, {"fault": "exception", "faultstring": hex_text("boom")}]
         result = self.run_client([], steps)
-        self.assertEqual(b"Panic: Possibly lost connection to server\njava.rmi.RemoteException: boom\n",
+        self.assertEqual(PANIC_LINE + b"java.rmi.RemoteException: boom\n",
                          result.stdout)
         self.assertEqual(255, result.returncode)
         # Once the input has closed only the panic line is printed.
         steps = [{"complete": False}, {"complete": False}, {"fault": "Server", "faultstring": hex_text("gone")}]
         result = self.run_client([], steps)
-        self.assertEqual(b"Panic: Possibly lost connection to server\n", result.stdout)
+        self.assertEqual(PANIC_LINE, result.stdout)
         self.assertEqual(255, result.returncode)
         self.assertEqual(["logon", "invoke", "status", "status"], [c.op for c in self.calls()])
 
     def test_refused_logon(self):
         result = self.run_client(["-l"], [], logon=("--user", "admin", "--pass", "wrong"))
-        self.assertTrue(result.stdout.startswith(CONNECTION_HELP_FIRST_LINE), result.stdout)
+        self.assertTrue(result.stdout.startswith(CONNECTION_HELP.splitlines(True)[0]), result.stdout)
         self.assertEqual(255, result.returncode)
         self.assertEqual(["logon"], [c.op for c in self.calls()])
 

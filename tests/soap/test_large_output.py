@@ -2,7 +2,7 @@
 bounded memory: the client keeps only the last two replies' bytes. The peak
 resident size is the client's own, as wait4 reports it for the child.
 
-usage: test_large_output.py CLIFCLIENT VELCMS
+usage: test_large_output.py CLIFCLIENT VELCMS [unittest options]
 """
 
 import hashlib
@@ -71,4 +71,4 @@ class LargeOutput(unittest.TestCase):
 
 if __name__ == "__main__":
     CLIFCLIENT, VELCMS = sys.argv[1], sys.argv[2]
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    unittest.main(argv=[sys.argv[0]] + sys.argv[3:], verbosity=2)

@@ -3,7 +3,7 @@ stand-in CMS over TLS: request shapes on the wire, reply reading, TLS trust,
 logon on the CMS itself, calls without a service URL, and the stand-in's kept
 connections.
 
-usage: test_soap_clients.py CLIFSOAPDRIVER VELCMS
+usage: test_soap_clients.py CLIFSOAPDRIVER VELCMS [unittest options]
 """
 
 import gzip
@@ -23,6 +23,7 @@ import zlib
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from vel_testsupport import (NS, StandInCms, b64, envelope, fault_body, make_command, make_pki, run,
                              status_xml, write_client_config)
+from clif_texts import EMPTY_INSTALL_PATH, LOGON_SETUP_FAILED
 
 DRIVER = None
 VELCMS = None
@@ -441,7 +442,7 @@ class TlsTrust(CmsTestCase):
                 for logon in (("logon", cms.logon_url, "admin", "secret"), ("rootlogon", cms.logon_url, "admin")):
                     result = self.driver(*logon, timeout=20)
                     records, lines = parse_output(result.stdout)
-                    self.assertEqual(lines, [" There was an error in CLIClientLogon constructor"])
+                    self.assertEqual(lines, [LOGON_SETUP_FAILED.decode().rstrip("\n")])
                     self.assertEqual(records[0]["token"], "")
                     self.assertEqual((records[0]["fault"]["string"], records[0]["fault"]["detail"]),
                                      ("SSL/TLS error", expected))
@@ -517,7 +518,7 @@ class LogonOnTheCms(CmsTestCase):
     def test_empty_install_path(self):
         cms = self.start_cms(config_dir="")
         result = self.driver("rootlogon", cms.logon_url, "root")
-        self.assertTrue(result.stdout.startswith(b"Empty Install path retuned\n"))
+        self.assertTrue(result.stdout.startswith(EMPTY_INSTALL_PATH))
         self.assertEqual(parse_output(result.stdout)[0], [{"call": "rootlogon", "token": ""}])
 
     def test_install_path_under_another_element_name_is_not_taken(self):
@@ -526,7 +527,7 @@ class LogonOnTheCms(CmsTestCase):
         cms.script_reply(1, envelope("<ns0:getCMSConfigPathResponse><path xsi:type=\"xsd:string\">%s</path>"
                                      "</ns0:getCMSConfigPathResponse>" % self.cms_config))
         result = self.driver("rootlogon", cms.logon_url, "root")
-        self.assertTrue(result.stdout.startswith(b"Empty Install path retuned\n"))
+        self.assertTrue(result.stdout.startswith(EMPTY_INSTALL_PATH))
         self.assertEqual(len(cms.requests()), 1)
 
 
@@ -616,4 +617,4 @@ class EmptyServiceUrl(CmsTestCase):
 
 if __name__ == "__main__":
     DRIVER, VELCMS = sys.argv[1], sys.argv[2]
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    unittest.main(argv=[sys.argv[0]] + sys.argv[3:], verbosity=2)
