@@ -186,7 +186,7 @@ void checkEndpoint(Report& report, const std::string& url, ClifCause::Service se
     const char* what = service == ClifCause::LOGON_SERVICE ? "logon service" : "clif service";
     ClifEndpointCheck check = ClifEndpointCheck::run(url, service);
     if (check.ok)
-        report.ok(what, ClifCause::urlForDisplay(url) + ": " + check.summary);
+        report.ok(what, urlForDisplay(url) + ": " + check.summary);
     else
         report.fail(what, check.cause);
 }
@@ -229,7 +229,7 @@ int check(const char* programPath)
             const std::string& url = urls[service];
             report.note(std::string(service == ClifCause::LOGON_SERVICE ? "logon URL (velpimainurl=):  "
                                                                         : "clif URL (clifserviceurl=): ") +
-                        (url.empty() ? "none" : ClifCause::urlForDisplay(url)));
+                        (url.empty() ? "none" : urlForDisplay(url)));
         }
     }
 
@@ -243,7 +243,7 @@ int check(const char* programPath)
         if (url.empty())
             report.fail(what, ClifCause::ofFailedCall(nullptr, url, service, "check"));
         else if (!tlsUsable)
-            report.fail(what, ClifCause::urlForDisplay(url) + ": not tried, the TLS files cannot be used");
+            report.fail(what, urlForDisplay(url) + ": not tried, the TLS files cannot be used");
         else
             checkEndpoint(report, url, service);
         if (strncasecmp(url.c_str(), "http://", 7) == 0)

@@ -2,6 +2,7 @@
 
 #include "CLIClientLogon.h"
 #include "ClifCause.h"
+#include "ClifConfigDirectory.h"
 #include "ClifRequestBytes.h"
 #include "SoapConnection.h"
 #include "TlsClientSetup.h"
@@ -50,7 +51,7 @@ std::string s_noArgument;
 CLIClientInvoke::CLIClientInvoke(std::string invokeUrl)
     : m_replySlot(0)
 {
-    if (setupTlsClient(proxy.soap) == SOAP_OK)
+    if (setupTlsClient(proxy.soap, s_CLIConfigDirectory) == SOAP_OK)
     {
         m_endpoint = invokeUrl;
         proxy.endpoint = m_endpoint.c_str();
