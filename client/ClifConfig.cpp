@@ -10,9 +10,7 @@
 
 #include <unistd.h>
 
-#include "ClifConfigWords.h"
 #include "ClifMessages.h"
-#include "ClifRegularFile.h"
 
 namespace {
 
@@ -75,49 +73,22 @@ std::string ClifCmdInvoker::addSlash(const std::string& text)
     return text + "/";
 }
 
-int ClifCmdInvoker::openConfigFile(std::ifstream& file, std::string name)
+const ClifConfigFile& ClifCmdInvoker::configFile()
 {
-    std::string path = name.empty() ? s_CLIConfigDirectory + CONFIG_FILE_NAME : name;
-    if (int error = checkRegularFile(path))
-        return error;
-    errno = 0;
-    file.open(path.c_str(), std::ios::in);
-    if (file.good())
-        return 0;
-    int error = errno != 0 ? errno : EIO;
-    file.close();
-    return error;
+    if (!m_configFile)
+        m_configFile = ClifConfigFile::read(s_CLIConfigDirectory + CONFIG_FILE_NAME);
+    return *m_configFile;
 }
 
+// A file without a cms entry names the local machine.
 void ClifCmdInvoker::fillCms()
 {
-    std::ifstream file;
-    if (openConfigFile(file, "") != 0) {
+    const ClifConfigFile& config = configFile();
+    if (config.openError != 0)
         std::cout << ClifMessages::NO_CONFIG_FOR_CMS << std::flush;
-        getLocalCmsOnUnix();
-        return;
-    }
-    readCmsFromConfigFile(file);
-}
-
-// Only the first word beginning with "cms" is looked at. Its value after "cms="
-// is the name; a file without such an entry names the local machine.
-void ClifCmdInvoker::readCmsFromConfigFile(std::ifstream& file)
-{
-    std::string word;
-    bool found = false;
-    while (file >> word) {
-        if (word.compare(0, 3, "cms") == 0) {
-            std::string value;
-            if (ClifConfigEntry::match(word, "cms", value)) {
-                m_cms = value;
-                found = true;
-            }
-            break;
-        }
-    }
-    file.close();
-    if (!found)
+    if (config.cmsNamed)
+        m_cms = config.cms;
+    else
         getLocalCmsOnUnix();
 }
 
@@ -141,20 +112,12 @@ int ClifCmdInvoker::getLocalCmsOnUnix()
 
 int ClifCmdInvoker::readUrls()
 {
-    std::ifstream file;
-    int error = openConfigFile(file, "");
-    if (error != 0) {
+    const ClifConfigFile& config = configFile();
+    if (config.openError != 0) {
         std::cout << ClifMessages::NO_CONFIG_FOR_URLS << std::flush;
-        return error;
+        return config.openError;
     }
-    std::string word;
-    std::string value;
-    while (file >> word) {
-        if (ClifConfigEntry::match(word, "clifserviceurl", value))
-            m_invokeUrl = value;
-        else if (ClifConfigEntry::match(word, "velpimainurl", value))
-            m_logonUrl = value;
-    }
-    file.close();
+    m_invokeUrl = config.invokeUrl;
+    m_logonUrl = config.logonUrl;
     return 0;
 }

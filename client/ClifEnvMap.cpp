@@ -33,11 +33,7 @@ void ClifCmdInvoker::fillEnvmap()
 
     getLocalEnvMap();
 
-    std::ifstream file;
-    if (openConfigFile(file, "") == 0) {
-        updateEnvMapFromConfigFile(file);
-        file.close();
-    }
+    updateEnvMapFromConfigFile();
 
     for (EnvMap::const_iterator it = m_userEnvMap.begin(); it != m_userEnvMap.end(); ++it)
         m_envMap[it->first] = it->second;
@@ -60,28 +56,17 @@ void ClifCmdInvoker::getLocalEnvMap()
     m_envMap["LINE_END"] = "\n";
 }
 
-void ClifCmdInvoker::updateEnvMapFromConfigFile(std::ifstream& file)
+// Nothing, not even the working directory, without a readable file.
+void ClifCmdInvoker::updateEnvMapFromConfigFile()
 {
+    const ClifConfigFile& config = configFile();
+    if (config.openError != 0)
+        return;
     char cwd[511];
     if (getcwd(cwd, sizeof cwd))
         m_envMap["CWD"] = addSlash(cwd);
-
-    std::string word;
-    std::string value;
-    while (file >> word) {
-        if (ClifConfigEntry::match(word, "LINE_END", value)) {
-            if (value == "\\r\\n")
-                m_envMap["LINE_END"] = "\r\n";
-            else if (value == "\\n")
-                m_envMap["LINE_END"] = "\n";
-            else
-                m_envMap["LINE_END"] = value;
-        } else if (ClifConfigEntry::match(word, "LOCALE", value)) {
-            m_envMap["LOCALE"] = value;
-        } else if (ClifConfigEntry::match(word, "ENCODING", value)) {
-            m_envMap["ENCODING"] = value;
-        }
-    }
+    for (const auto& entry : config.envEntries)
+        m_envMap[entry.first] = entry.second;
 }
 
 void ClifCmdInvoker::getDTFLANGSettings()

@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <string>
 
@@ -16,7 +15,6 @@
 
 #include "ClifCause.h"
 #include "ClifConfigDirectory.h"
-#include "ClifConfigWords.h"
 #include "ClifEndpointCheck.h"
 #include "ClifParser.h"
 #include "ClifRegularFile.h"
@@ -186,7 +184,7 @@ void checkEndpoint(Report& report, const std::string& url, ClifCause::Service se
     const char* what = service == ClifCause::LOGON_SERVICE ? "logon service" : "clif service";
     ClifEndpointCheck check = ClifEndpointCheck::run(url, service);
     if (check.ok)
-        report.ok(what, ClifCause::urlForDisplay(url) + ": " + check.summary);
+        report.ok(what, urlForDisplay(url) + ": " + check.summary);
     else
         report.fail(what, check.cause);
 }
@@ -203,25 +201,15 @@ int check(const char* programPath)
               << "  (from the path clifclient was started by, " << startedBy
               << "; every command linked beside it reads the same)\n";
 
-    std::string urls[2];
-    std::ifstream file;
+    const ClifConfigFile& config = invoker.configFile();
+    const std::string urls[2] = {config.logonUrl, config.invokeUrl};
     bool configRead = false;
-    if (int error = invoker.openConfigFile(file, ""))
+    if (config.openError != 0)
     {
-        report.fail("CLIClientConfig.cfg", ClifCause::ofUnreadableConfig(error, programPath));
+        report.fail("CLIClientConfig.cfg", ClifCause::ofUnreadableConfig(config.openError, programPath));
     }
     else
     {
-        std::string word;
-        std::string value;
-        while (file >> word)
-        {
-            if (ClifConfigEntry::match(word, "velpimainurl", value))
-                urls[ClifCause::LOGON_SERVICE] = value;
-            else if (ClifConfigEntry::match(word, "clifserviceurl", value))
-                urls[ClifCause::CLIF_SERVICE] = value;
-        }
-        file.close();
         configRead = true;
         report.ok("CLIClientConfig.cfg", ClifCause::configFilePath("CLIClientConfig.cfg"));
         for (ClifCause::Service service : {ClifCause::LOGON_SERVICE, ClifCause::CLIF_SERVICE})
@@ -229,7 +217,7 @@ int check(const char* programPath)
             const std::string& url = urls[service];
             report.note(std::string(service == ClifCause::LOGON_SERVICE ? "logon URL (velpimainurl=):  "
                                                                         : "clif URL (clifserviceurl=): ") +
-                        (url.empty() ? "none" : ClifCause::urlForDisplay(url)));
+                        (url.empty() ? "none" : urlForDisplay(url)));
         }
     }
 
@@ -243,7 +231,7 @@ int check(const char* programPath)
         if (url.empty())
             report.fail(what, ClifCause::ofFailedCall(nullptr, url, service, "check"));
         else if (!tlsUsable)
-            report.fail(what, ClifCause::urlForDisplay(url) + ": not tried, the TLS files cannot be used");
+            report.fail(what, urlForDisplay(url) + ": not tried, the TLS files cannot be used");
         else
             checkEndpoint(report, url, service);
         if (strncasecmp(url.c_str(), "http://", 7) == 0)

@@ -2,12 +2,13 @@
 #define CLIF_PARSER_H
 
 #include <cstdio>
-#include <fstream>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ClifConfigDirectory.h"
+#include "ClifConfigFile.h"
 #include "ClifInputRelay.h"
 #include "ClifResult.h"
 
@@ -49,9 +50,9 @@ public:
     std::string findDirInPath(const char* fileName);
     std::string addSlash(const char* text);
     std::string addSlash(const std::string& text);
-    int openConfigFile(std::ifstream& file, std::string name);
+    // The file is read on the first use, once per run.
+    const ClifConfigFile& configFile();
     void fillCms();
-    void readCmsFromConfigFile(std::ifstream& file);
     int getLocalCmsOnUnix();
     int readUrls();
 
@@ -61,7 +62,7 @@ public:
     const EnvMap& buildEnvmap(char* text);
     void fillEnvmap();
     void getLocalEnvMap();
-    void updateEnvMapFromConfigFile(std::ifstream& file);
+    void updateEnvMapFromConfigFile();
     void getDTFLANGSettings();
 
     // Read-only views of the run's state.
@@ -84,6 +85,7 @@ private:
     std::string m_cms;
     std::string m_logonUrl;
     std::string m_invokeUrl;
+    std::optional<ClifConfigFile> m_configFile;
     EnvMap m_envMap;
     EnvMap m_userEnvMap;
     std::vector<std::string> m_args;

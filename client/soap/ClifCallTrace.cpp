@@ -9,8 +9,8 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
-#include "ClifCause.h"
 #include "TlsVerifyRecord.h"
+#include "UrlForDisplay.h"
 #include "soapH.h"
 
 namespace
@@ -18,6 +18,7 @@ namespace
 const char s_pluginId[] = "clif-call-trace";
 // Set once a context has the plug-in; until then a call's start and end test this flag alone.
 bool s_recording = false;
+void (*s_report)(const std::string& lines) = nullptr;
 
 struct CallTrace
 {
@@ -147,6 +148,11 @@ bool enabled()
     return s_enabled;
 }
 
+void setReport(void (*report)(const std::string& lines))
+{
+    s_report = report;
+}
+
 void attach(struct soap* context, bool always)
 {
     if (!context || !(always || enabled()) || traceOf(context))
@@ -164,7 +170,7 @@ void beginCall(struct soap* context, const char* operation, const char* endpoint
         return;
     trace->record = ClifCallRecord();
     trace->record.operation = operation ? operation : "";
-    trace->record.endpoint = ClifCause::urlForDisplay(endpoint ? endpoint : "");
+    trace->record.endpoint = urlForDisplay(endpoint ? endpoint : "");
     clock_gettime(CLOCK_MONOTONIC, &trace->start);
 }
 
@@ -179,8 +185,8 @@ void endCall(struct soap* context, int rc)
     clock_gettime(CLOCK_MONOTONIC, &end);
     trace->record.milliseconds =
         double(end.tv_sec - trace->start.tv_sec) * 1e3 + double(end.tv_nsec - trace->start.tv_nsec) / 1e6;
-    if (enabled())
-        ClifCause::report("trace: " + describe(trace->record, rc));
+    if (enabled() && s_report)
+        s_report("trace: " + describe(trace->record, rc));
 }
 
 const ClifCallRecord* lastCall(const struct soap* context)

@@ -36,6 +36,10 @@ namespace ClifCallTrace
 {
 bool enabled();
 
+// Where the trace lines go (the client's report of causes, which names the
+// program); without it the calls are recorded and nothing is printed.
+void setReport(void (*report)(const std::string& lines));
+
 // Registers the recording plug-in on a context when tracing is on, or when
 // `always` is set (the configuration check reads the records).
 void attach(struct soap* context, bool always = false);

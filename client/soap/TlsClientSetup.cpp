@@ -7,7 +7,6 @@
 
 #include <arpa/inet.h>
 
-#include "ClifConfigDirectory.h"
 #include "ClifRegularFile.h"
 #include "TlsVerifyRecord.h"
 #include "soapH.h"
@@ -59,12 +58,12 @@ void sendNoAddressAsServerName(const SSL* ssl, int where, int /*ret*/)
 }
 }
 
-int setupTlsClient(struct soap* context)
+int setupTlsClient(struct soap* context, const std::string& directory)
 {
     if (!context)
         return SOAP_EOM;
-    const char* caFile = keptName(s_CLIConfigDirectory + "server_cert.pem");
-    const char* randomFile = keptName(s_CLIConfigDirectory + "randomfile");
+    const char* caFile = keptName(directory + "server_cert.pem");
+    const char* randomFile = keptName(directory + "randomfile");
     if (!yieldsAByte(randomFile))
         return soap_set_receiver_error(context, "SSL/TLS error", "Can't load randomness", SOAP_SSL_ERROR);
     // A FIFO or a device in place of the CA file would block or never end the runtime's read.

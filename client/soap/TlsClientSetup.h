@@ -1,6 +1,8 @@
 #ifndef TLS_CLIENT_SETUP_H
 #define TLS_CLIENT_SETUP_H
 
+#include <string>
+
 struct soap;
 
 // What one read from a TLS connection may take at once (the TLS layer's
@@ -9,13 +11,13 @@ struct soap;
 const int TLS_READ_BUFFER_BYTES = 128 * 1024;
 
 // Sets up TLS on a client context: the server's certificate must verify
-// against "server_cert.pem" of the client configuration directory (and only
-// against it, never the system's default CA store), the random generator is
-// seeded from "randomfile" there; the certificate's host name is not
-// compared with the endpoint's. The file may hold the CA or the server's own
-// certificate. An endpoint given by its address sends no server name (SNI).
-// Returns 0 or the runtime's error code.
-int setupTlsClient(struct soap* context);
+// against "server_cert.pem" of the client configuration directory
+// `directory` (ending in '/'), and only against it, never the system's
+// default CA store; the random generator is seeded from "randomfile" there;
+// the certificate's host name is not compared with the endpoint's. The file
+// may hold the CA or the server's own certificate. An endpoint given by its
+// address sends no server name (SNI). Returns 0 or the runtime's error code.
+int setupTlsClient(struct soap* context, const std::string& directory);
 
 // Lets `to` resume the TLS session that `from` kept from its last connection,
 // so that a command pays one full handshake however many contexts it uses.

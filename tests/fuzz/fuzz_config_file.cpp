@@ -45,7 +45,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ClifCmdInvoker invoker;
     invoker.fillCms();
     invoker.readUrls();
-    std::ifstream file(path);
-    invoker.updateEnvMapFromConfigFile(file);
+    invoker.updateEnvMapFromConfigFile();
     return 0;
 }

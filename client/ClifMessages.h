@@ -1,8 +1,8 @@
 #ifndef CLIF_MESSAGES_H
 #define CLIF_MESSAGES_H
 
-// Every text that clifclient writes for its user, in one place: the command invoker and its SOAP
-// layer both take theirs from here. All but the last three go to standard output.
+// Every text that clifclient writes for its user, in one place: the command invoker and its logon
+// and invocation clients take theirs from here. All but the last three go to standard output.
 namespace ClifMessages
 {
 // Command line (printError, isValidParam): the head line, then one line per faulty option.

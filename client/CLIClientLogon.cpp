@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "ClifCause.h"
+#include "ClifConfigDirectory.h"
 #include "ClifMessages.h"
 #include "ClifRequestBytes.h"
 #include "TlsClientSetup.h"
@@ -37,7 +38,7 @@ std::FILE* openRegularFile(const std::string& path)
 
 CLIClientLogon::CLIClientLogon(std::string logonUrl)
 {
-    if (setupTlsClient(proxy.soap) == SOAP_OK)
+    if (setupTlsClient(proxy.soap, s_CLIConfigDirectory) == SOAP_OK)
     {
         m_endpoint = logonUrl;
         proxy.endpoint = m_endpoint.c_str();
@@ -81,7 +82,7 @@ std::string CLIClientLogon::getLogonToken(std::string user)
     if (configPath.empty())
     {
         std::cout << ClifMessages::EMPTY_INSTALL_PATH;
-        ClifCause::note("logon without a password: the CMS (" + ClifCause::urlForDisplay(proxy.endpoint) +
+        ClifCause::note("logon without a password: the CMS (" + urlForDisplay(proxy.endpoint) +
                         ") named no configuration directory to find its key file in");
         return "";
     }
@@ -131,7 +132,7 @@ void CLIClientLogon::recordFault(const char* operation)
 void CLIClientLogon::noteIfEmpty(const std::string& token) const
 {
     if (token.empty())
-        ClifCause::note("the logon service (" + ClifCause::urlForDisplay(proxy.endpoint) +
+        ClifCause::note("the logon service (" + urlForDisplay(proxy.endpoint) +
                         ") answered without a logon token");
 }
 

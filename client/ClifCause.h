@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "UrlForDisplay.h"
+
 struct soap;
 
 // The cause of a failed step, for the user, on standard error: one or two
@@ -19,6 +21,7 @@ namespace ClifCause
 // Which service a call went to: names the configuration key of its URL.
 enum Service { LOGON_SERVICE, CLIF_SERVICE };
 
+// Also sends the call trace's lines through report.
 void setProgramName(const std::string& name);
 const std::string& programName();
 
@@ -56,9 +59,6 @@ std::string ofUnreadableKeyFile(const std::string& path);
 // Warns on standard error when `secret` (what travels: "the password", "the
 // CMS key") is about to go to a plain http:// URL. The call still goes.
 void warnIfClearText(const std::string& url, const char* secret);
-
-// The URL without user information ("https://u:p@h/x" gives "https://h/x").
-std::string urlForDisplay(const std::string& url);
 
 // The full path of a configuration file ("server_cert.pem", ...): the
 // configuration directory made absolute (it is kept as the program path gave

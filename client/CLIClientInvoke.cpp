@@ -2,46 +2,13 @@
 
 #include "CLIClientLogon.h"
 #include "ClifCause.h"
+#include "ClifConfigDirectory.h"
 #include "ClifRequestBytes.h"
 #include "SoapConnection.h"
 #include "TlsClientSetup.h"
 
 namespace
 {
-// The environment as an Apache map, one item per entry in key order. The
-// request objects live on the stack for the duration of one call.
-class EnvMapParameter
-{
-public:
-    explicit EnvMapParameter(const std::map<std::string, std::string>& env)
-    {
-        m_keys.reserve(env.size());
-        m_values.reserve(env.size());
-        m_items.resize(env.size());
-        for (const auto& entry : env)
-        {
-            m_keys.push_back(entry.first);
-            m_values.push_back(entry.second);
-        }
-        for (size_t i = 0; i < m_items.size(); ++i)
-        {
-            m_items[i].key = &m_keys[i];
-            m_items[i].value = &m_values[i];
-            m_itemPointers.push_back(&m_items[i]);
-        }
-        m_map.item = &m_itemPointers;
-    }
-
-    ns3__Map* get() { return &m_map; }
-
-private:
-    std::vector<std::string> m_keys;
-    std::vector<std::string> m_values;
-    std::vector<ns3__mapItem> m_items;
-    std::vector<ns3__mapItem*> m_itemPointers;
-    ns3__Map m_map;
-};
-
 // Stands in for a missing pointer so that an empty command line is sent as an
 // empty array, never as a nil one.
 std::string s_noArgument;
@@ -50,7 +17,7 @@ std::string s_noArgument;
 CLIClientInvoke::CLIClientInvoke(std::string invokeUrl)
     : m_replySlot(0)
 {
-    if (setupTlsClient(proxy.soap) == SOAP_OK)
+    if (setupTlsClient(proxy.soap, s_CLIConfigDirectory) == SOAP_OK)
     {
         m_endpoint = invokeUrl;
         proxy.endpoint = m_endpoint.c_str();
@@ -63,11 +30,18 @@ CLIClientInvoke::CLIClientInvoke(std::string invokeUrl)
     }
 }
 
+ns3__Map* CLIClientInvoke::envMapItems(const std::map<std::string, std::string>& env)
+{
+    if (!m_envMapItems)
+        m_envMapItems.emplace(env);
+    return m_envMapItems->get();
+}
+
 ClifResult CLIClientInvoke::invoke(std::string token, std::string user,
-                                   std::map<std::string, std::string> env,
+                                   const std::map<std::string, std::string>& env,
                                    std::vector<std::string> args)
 {
-    EnvMapParameter envMap(env);
+    ns3__Map* envMap = envMapItems(env);
     ArrayOf_USCORExsd_USCOREstring commandLine;
     commandLine.__ptr = args.empty() ? &s_noArgument : args.data();
     commandLine.__size = int(args.size());
@@ -77,15 +51,15 @@ ClifResult CLIClientInvoke::invoke(std::string token, std::string user,
         return ClifResult();
     ns5__invokeResponse response;
     response._invokeReturn = nullptr;
-    int rc = proxy.ns5__invoke(token, user, envMap.get(), &commandLine, response);
+    int rc = proxy.ns5__invoke(token, user, envMap, &commandLine, response);
     return finishCall(rc, rc == SOAP_OK ? response._invokeReturn : nullptr, "invoke");
 }
 
 ClifResult CLIClientInvoke::checkStatus(std::string token, std::string sessionId,
-                                        std::map<std::string, std::string> env,
+                                        const std::map<std::string, std::string>& env,
                                         const unsigned char* in, int len, bool stdinOpen)
 {
-    EnvMapParameter envMap(env);
+    ns3__Map* envMap = envMapItems(env);
     xsd__base64Binary input = requestBytes(in, len);
 
     clearSoapError();
@@ -93,12 +67,12 @@ ClifResult CLIClientInvoke::checkStatus(std::string token, std::string sessionId
         return ClifResult();
     ns5__statusResponse response;
     response._statusReturn = nullptr;
-    int rc = proxy.ns5__status(token, sessionId, envMap.get(), input, stdinOpen, response);
+    int rc = proxy.ns5__status(token, sessionId, envMap, input, stdinOpen, response);
     return finishCall(rc, rc == SOAP_OK ? response._statusReturn : nullptr, "status");
 }
 
 ClifResult CLIClientInvoke::checkStatus(std::string token, std::string sessionId,
-                                        std::map<std::string, std::string> env,
+                                        const std::map<std::string, std::string>& env,
                                         const char* in, int len, bool stdinOpen)
 {
     return checkStatus(token, sessionId, env, reinterpret_cast<const unsigned char*>(in), len,

@@ -1,6 +1,7 @@
 #include "ClifEndpointCheck.h"
 
 #include "ClifCallTrace.h"
+#include "ClifConfigDirectory.h"
 #include "TlsClientSetup.h"
 #include "TlsVerifyRecord.h"
 #include "VelpiMainSoapBinding.h"
@@ -73,7 +74,7 @@ ClifEndpointCheck ClifEndpointCheck::run(const std::string& url, ClifCause::Serv
         return check;
     }
     ClifCallTrace::attach(proxy.soap, true);
-    if (setupTlsClient(proxy.soap) != SOAP_OK)
+    if (setupTlsClient(proxy.soap, s_CLIConfigDirectory) != SOAP_OK)
     {
         check.cause = ClifCause::ofFailedSetup(proxy.soap);
         return check;
@@ -104,7 +105,7 @@ ClifEndpointCheck ClifEndpointCheck::run(const std::string& url, ClifCause::Serv
         rc = connectOnly(proxy.soap, url, problem);
         if (rc == SOAP_OK && !problem.empty())
         {
-            check.cause = ClifCause::urlForDisplay(url) + ": " + problem;
+            check.cause = urlForDisplay(url) + ": " + problem;
             return check;
         }
     }

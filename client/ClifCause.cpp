@@ -15,6 +15,7 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include "ClifCallTrace.h"
 #include "ClifConfigDirectory.h"
 #include "ClifRegularFile.h"
 #include "TlsVerifyRecord.h"
@@ -228,6 +229,7 @@ namespace ClifCause
 void setProgramName(const std::string& name)
 {
     s_programName = name;
+    ClifCallTrace::setReport(report);
 }
 
 const std::string& programName()
@@ -272,17 +274,6 @@ void reportNoted()
         report(s_noted);
     s_noted.clear();
     s_notedIsRoot = false;
-}
-
-std::string urlForDisplay(const std::string& url)
-{
-    std::string::size_type scheme = url.find("://");
-    std::string::size_type hostStart = scheme == std::string::npos ? 0 : scheme + 3;
-    std::string::size_type hostEnd = url.find_first_of("/?#", hostStart);
-    std::string::size_type at = url.rfind('@', hostEnd == std::string::npos ? url.size() : hostEnd);
-    if (at == std::string::npos || at < hostStart)
-        return url;
-    return url.substr(0, hostStart) + url.substr(at + 1);
 }
 
 std::string configFilePath(const char* name)

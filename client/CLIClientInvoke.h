@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "ClifEnvMapItems.h"
 #include "ClifResult.h"
 #include "SoapError.h"
 #include "clifserviceSoapBinding.h"
@@ -23,14 +24,14 @@ public:
     CLIClientInvoke& operator=(const CLIClientInvoke&) = delete;
 
     ClifResult invoke(std::string token, std::string user,
-                      std::map<std::string, std::string> env,
+                      const std::map<std::string, std::string>& env,
                       std::vector<std::string> args);
 
     ClifResult checkStatus(std::string token, std::string sessionId,
-                           std::map<std::string, std::string> env,
+                           const std::map<std::string, std::string>& env,
                            const unsigned char* in, int len, bool stdinOpen);
     ClifResult checkStatus(std::string token, std::string sessionId,
-                           std::map<std::string, std::string> env,
+                           const std::map<std::string, std::string>& env,
                            const char* in, int len, bool stdinOpen);
 
     // The fault of the last failed call, null when it succeeded.
@@ -43,6 +44,7 @@ public:
     void continueAfter(CLIClientLogon& logon);
 
 private:
+    ns3__Map* envMapItems(const std::map<std::string, std::string>& env);
     ClifResult finishCall(int rc, const ns1__clifstatus* status, const char* operation);
     void clearSoapError();
     bool failedSetup();
@@ -57,6 +59,9 @@ private:
     // while the memory held stays bounded.
     ClifByteArray m_replyBytes[2][2];
     int m_replySlot;
+    // The environment map is the run's: its items are built at the first call
+    // and every later call sends the same.
+    std::optional<ClifEnvMapItems> m_envMapItems;
 };
 
 #endif
