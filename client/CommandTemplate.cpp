@@ -10,7 +10,10 @@ namespace
 // fills a buffer of about the same size. Kept in the heap instead of being
 // unmapped and mapped afresh (the kernel zeroing each new page, often a huge
 // page at a time), the memory costs no page faults from reply to reply;
-// buffers above 16 MiB are still mapped on their own and returned.
+// buffers from 16 MiB on are still mapped on their own and returned. The
+// growth comment of ByteSink in soap/SoapByteArrayType.cpp ("grows by
+// realloc") states what this threshold does to the reply buffer: keep the
+// two in step. Runs first in main, before any reply is allocated.
 void keepReplyMemoryInTheHeap()
 {
     mallopt(M_MMAP_THRESHOLD, 16 << 20);

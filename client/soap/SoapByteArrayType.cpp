@@ -92,8 +92,12 @@ inline void storeGroup(unsigned char* out, uint32_t word)
     }
 }
 
-// The decoded bytes, in one buffer that grows by realloc (large buffers are
-// moved by remapping, not copied); handed to a ClifByteArray at the end.
+// The decoded bytes, in one buffer that grows by realloc; handed to a
+// ClifByteArray at the end. Below 16 MiB the buffer is in the heap, where
+// realloc copies it when it cannot grow in place; at 16 MiB it is copied
+// once into a mapping of its own, which later growth moves by remapping, not
+// copying. The 16 MiB are the mallopt threshold in client/CommandTemplate.cpp
+// (keepReplyMemoryInTheHeap): keep the two in step.
 class ByteSink
 {
 public:
