@@ -17,7 +17,8 @@
 
 #include "soapH.h"
 
-namespace {
+namespace
+{
 
 struct Feed
 {
@@ -82,7 +83,7 @@ void readThroughRuntime(const std::string& message, size_t expected, Reader read
     soap_done(&soap);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -113,7 +114,8 @@ int main(int argc, char** argv)
         std::vector<unsigned char> out(oneLine.size() / 4 * 3);
         const double evp = medianMsPerMiB(runs, double(mib), [&] {
             const std::string& joined = oneLine;
-            if (EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(joined.data()), int(joined.size())) < 0)
+            if (EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(joined.data()), int(joined.size())) <
+                0)
                 std::exit(1);
         });
         std::printf("%-12s %14.2f %14.2f %16.2f\n", lineLength ? "76-char lines" : "one line", client, runtime, evp);

@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // Calls the static void method named "CLASS.METHOD".
 bool callFirst(JNIEnv* env, const std::string& target)
@@ -23,7 +24,8 @@ bool callFirst(JNIEnv* env, const std::string& target)
     jmethodID method = cls ? env->GetStaticMethodID(cls, methodName.c_str(), "()V") : nullptr;
     if (method != nullptr)
         env->CallStaticVoidMethod(cls, method);
-    if (method == nullptr || env->ExceptionCheck()) {
+    if (method == nullptr || env->ExceptionCheck())
+    {
         env->ExceptionDescribe();
         fprintf(stderr, "jni-floor: cannot call %s\n", target.c_str());
         return false;
@@ -38,14 +40,16 @@ int main(int argc, char** argv)
 {
     const char* first = nullptr;
     int optionsStart = 1;
-    if (argc > 2 && strcmp(argv[1], "--first") == 0) {
+    if (argc > 2 && strcmp(argv[1], "--first") == 0)
+    {
         first = argv[2];
         optionsStart = 3;
     }
     int split = optionsStart;
     while (split < argc && strcmp(argv[split], "--") != 0)
         ++split;
-    if (split + 1 >= argc) {
+    if (split + 1 >= argc)
+    {
         fprintf(stderr, "usage: jni-floor [--first CLASS.METHOD] [JVM-OPTION ...] -- CLASS [ARG ...]\n");
         return 2;
     }
@@ -60,7 +64,8 @@ int main(int argc, char** argv)
     vmArgs.ignoreUnrecognized = JNI_TRUE;
     JavaVM* jvm = nullptr;
     JNIEnv* env = nullptr;
-    if (JNI_CreateJavaVM(&jvm, reinterpret_cast<void**>(&env), &vmArgs) < 0) {
+    if (JNI_CreateJavaVM(&jvm, reinterpret_cast<void**>(&env), &vmArgs) < 0)
+    {
         fprintf(stderr, "jni-floor: cannot create the virtual machine\n");
         return 1;
     }
@@ -70,9 +75,9 @@ int main(int argc, char** argv)
 
     const char* className = argv[split + 1];
     jclass mainClass = env->FindClass(className);
-    jmethodID mainMethod =
-        mainClass ? env->GetStaticMethodID(mainClass, "main", "([Ljava/lang/String;)V") : nullptr;
-    if (mainMethod == nullptr) {
+    jmethodID mainMethod = mainClass ? env->GetStaticMethodID(mainClass, "main", "([Ljava/lang/String;)V") : nullptr;
+    if (mainMethod == nullptr)
+    {
         env->ExceptionDescribe();
         fprintf(stderr, "jni-floor: no main in %s\n", className);
         return 1;
@@ -83,7 +88,8 @@ int main(int argc, char** argv)
         env->SetObjectArrayElement(args, i - firstArg, env->NewStringUTF(argv[i]));
     env->CallStaticVoidMethod(mainClass, mainMethod, args);
     int status = 0;
-    if (env->ExceptionCheck()) {
+    if (env->ExceptionCheck())
+    {
         env->ExceptionDescribe();
         status = 1;
     }

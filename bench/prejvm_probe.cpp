@@ -8,7 +8,8 @@
 #include <jni.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 long long nowNs()
 {
@@ -33,13 +34,13 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM**, void**, void* args)
     long long elapsed = nowNs() - s_startNs;
     const JavaVMInitArgs* vmArgs = static_cast<const JavaVMInitArgs*>(args);
     size_t classPathLength = 0;
-    for (int i = 0; i < vmArgs->nOptions; ++i) {
+    for (int i = 0; i < vmArgs->nOptions; ++i)
+    {
         const char* option = vmArgs->options[i].optionString;
         if (std::strncmp(option, CLASS_PATH_OPTION, std::strlen(CLASS_PATH_OPTION)) == 0)
             classPathLength = std::strlen(option);
     }
-    std::printf("prejvm_ns=%lld options=%d classpath_bytes=%zu\n", elapsed, vmArgs->nOptions,
-                classPathLength);
+    std::printf("prejvm_ns=%lld options=%d classpath_bytes=%zu\n", elapsed, vmArgs->nOptions, classPathLength);
     std::fflush(stdout);
     _exit(0);
 }

@@ -24,9 +24,11 @@
 
 extern char** environ;
 
-namespace {
+namespace
+{
 
-struct Variant {
+struct Variant
+{
     std::string name;
     std::vector<std::string> env;
     std::vector<std::string> args;
@@ -34,7 +36,8 @@ struct Variant {
 
 const std::string ENV_FIELD = "env:";
 
-struct Sample {
+struct Sample
+{
     long long firstLineNs = -1;
     long long exitNs = -1;
     std::string firstLine;
@@ -53,14 +56,16 @@ std::vector<Variant> readSpec(const char* path)
     std::vector<Variant> variants;
     std::ifstream in(path);
     std::string line;
-    while (std::getline(in, line)) {
+    while (std::getline(in, line))
+    {
         if (line.empty())
             continue;
         Variant v;
         std::stringstream fields(line);
         std::string field;
         std::getline(fields, v.name, '\t');
-        while (std::getline(fields, field, '\t')) {
+        while (std::getline(fields, field, '\t'))
+        {
             if (v.args.empty() && field.compare(0, ENV_FIELD.size(), ENV_FIELD) == 0)
                 v.env.push_back(field.substr(ENV_FIELD.size()));
             else
@@ -75,7 +80,8 @@ Sample runOnce(const Variant& v)
 {
     Sample s;
     int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) {
+    if (pipe2(out, O_CLOEXEC) != 0)
+    {
         perror("pipe");
         exit(2);
     }
@@ -91,7 +97,8 @@ Sample runOnce(const Variant& v)
     std::vector<char*> envp;
     for (const std::string& e : v.env)
         envp.push_back(const_cast<char*>(e.c_str()));
-    for (char** e = environ; *e != nullptr; ++e) {
+    for (char** e = environ; *e != nullptr; ++e)
+    {
         bool replaced = false;
         for (const std::string& own : v.env)
             replaced = replaced || strncmp(*e, own.c_str(), own.find('=') + 1) == 0;
@@ -105,22 +112,26 @@ Sample runOnce(const Variant& v)
     int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
-    if (rc != 0) {
+    if (rc != 0)
+    {
         fprintf(stderr, "startup-timer: cannot start %s: %s\n", argv[0], strerror(rc));
         exit(2);
     }
     char buffer[4096];
     bool seenNewline = false;
-    for (;;) {
+    for (;;)
+    {
         ssize_t n = read(out[0], buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             break;
-        if (!seenNewline) {
+        if (!seenNewline)
+        {
             const char* nl = static_cast<const char*>(memchr(buffer, '\n', size_t(n)));
             s.firstLine.append(buffer, nl ? size_t(nl - buffer) : size_t(n));
-            if (nl) {
+            if (nl)
+            {
                 s.firstLineNs = nowNs() - start;
                 seenNewline = true;
             }
@@ -136,25 +147,30 @@ Sample runOnce(const Variant& v)
 
 int main(int argc, char** argv)
 {
-    if (argc != 4) {
+    if (argc != 4)
+    {
         fprintf(stderr, "usage: startup-timer PLAN RUNS WARMUP\n");
         return 2;
     }
     std::vector<Variant> variants = readSpec(argv[1]);
     int runs = atoi(argv[2]);
     int warmup = atoi(argv[3]);
-    if (variants.empty() || runs < 1) {
+    if (variants.empty() || runs < 1)
+    {
         fprintf(stderr, "startup-timer: nothing to run\n");
         return 2;
     }
-    for (int round = -warmup; round < runs; ++round) {
+    for (int round = -warmup; round < runs; ++round)
+    {
         // Rotate the order each round so that no variant always follows the same one.
-        for (size_t k = 0; k < variants.size(); ++k) {
+        for (size_t k = 0; k < variants.size(); ++k)
+        {
             const Variant& v = variants[(k + size_t(round + warmup)) % variants.size()];
             Sample s = runOnce(v);
-            if (!WIFEXITED(s.status) || WEXITSTATUS(s.status) != 0 || s.firstLineNs < 0) {
-                fprintf(stderr, "startup-timer: %s failed (status %d, first line '%s')\n",
-                        v.name.c_str(), s.status, s.firstLine.c_str());
+            if (!WIFEXITED(s.status) || WEXITSTATUS(s.status) != 0 || s.firstLineNs < 0)
+            {
+                fprintf(stderr, "startup-timer: %s failed (status %d, first line '%s')\n", v.name.c_str(), s.status,
+                        s.firstLine.c_str());
                 return 1;
             }
             if (round == -warmup)

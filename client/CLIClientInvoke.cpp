@@ -12,10 +12,9 @@ namespace
 // Stands in for a missing pointer so that an empty command line is sent as an
 // empty array, never as a nil one.
 std::string s_noArgument;
-}
+} // namespace
 
-CLIClientInvoke::CLIClientInvoke(std::string invokeUrl)
-    : m_replySlot(0)
+CLIClientInvoke::CLIClientInvoke(std::string invokeUrl) : m_replySlot(0)
 {
     if (setupTlsClient(proxy.soap, s_CLIConfigDirectory) == SOAP_OK)
     {
@@ -37,8 +36,7 @@ ns3__Map* CLIClientInvoke::envMapItems(const std::map<std::string, std::string>&
     return m_envMapItems->get();
 }
 
-ClifResult CLIClientInvoke::invoke(std::string token, std::string user,
-                                   const std::map<std::string, std::string>& env,
+ClifResult CLIClientInvoke::invoke(std::string token, std::string user, const std::map<std::string, std::string>& env,
                                    std::vector<std::string> args)
 {
     ns3__Map* envMap = envMapItems(env);
@@ -56,8 +54,8 @@ ClifResult CLIClientInvoke::invoke(std::string token, std::string user,
 }
 
 ClifResult CLIClientInvoke::checkStatus(std::string token, std::string sessionId,
-                                        const std::map<std::string, std::string>& env,
-                                        const unsigned char* in, int len, bool stdinOpen)
+                                        const std::map<std::string, std::string>& env, const unsigned char* in, int len,
+                                        bool stdinOpen)
 {
     ns3__Map* envMap = envMapItems(env);
     xsd__base64Binary input = requestBytes(in, len);
@@ -72,11 +70,10 @@ ClifResult CLIClientInvoke::checkStatus(std::string token, std::string sessionId
 }
 
 ClifResult CLIClientInvoke::checkStatus(std::string token, std::string sessionId,
-                                        const std::map<std::string, std::string>& env,
-                                        const char* in, int len, bool stdinOpen)
+                                        const std::map<std::string, std::string>& env, const char* in, int len,
+                                        bool stdinOpen)
 {
-    return checkStatus(token, sessionId, env, reinterpret_cast<const unsigned char*>(in), len,
-                       stdinOpen);
+    return checkStatus(token, sessionId, env, reinterpret_cast<const unsigned char*>(in), len, stdinOpen);
 }
 
 SoapError* CLIClientInvoke::getSoapError()

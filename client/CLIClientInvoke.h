@@ -23,15 +23,12 @@ public:
     CLIClientInvoke(const CLIClientInvoke&) = delete;
     CLIClientInvoke& operator=(const CLIClientInvoke&) = delete;
 
-    ClifResult invoke(std::string token, std::string user,
-                      const std::map<std::string, std::string>& env,
+    ClifResult invoke(std::string token, std::string user, const std::map<std::string, std::string>& env,
                       std::vector<std::string> args);
 
-    ClifResult checkStatus(std::string token, std::string sessionId,
-                           const std::map<std::string, std::string>& env,
+    ClifResult checkStatus(std::string token, std::string sessionId, const std::map<std::string, std::string>& env,
                            const unsigned char* in, int len, bool stdinOpen);
-    ClifResult checkStatus(std::string token, std::string sessionId,
-                           const std::map<std::string, std::string>& env,
+    ClifResult checkStatus(std::string token, std::string sessionId, const std::map<std::string, std::string>& env,
                            const char* in, int len, bool stdinOpen);
 
     // The fault of the last failed call, null when it succeeded.
@@ -53,7 +50,7 @@ private:
     std::optional<SoapError> soapError;
     // The fault of a failed TLS set-up: every call then fails with it, sending nothing.
     std::optional<SoapError> m_setupFault;
-    std::string m_endpoint;  // private copy the proxy's endpoint points to
+    std::string m_endpoint; // private copy the proxy's endpoint points to
     // The reply's byte arrays, kept (sharing their decoded bytes) in one of
     // two slots used in turn, so that a result's bytes outlive the next call
     // while the memory held stays bounded.

@@ -34,7 +34,7 @@ std::FILE* openRegularFile(const std::string& path)
         close(fd);
     return file;
 }
-}
+} // namespace
 
 CLIClientLogon::CLIClientLogon(std::string logonUrl)
 {
@@ -125,15 +125,14 @@ SoapError* CLIClientLogon::getSoapError()
 void CLIClientLogon::recordFault(const char* operation)
 {
     soapError = SoapError::fromContext(proxy.soap);
-    ClifCause::note(ClifCause::ofFailedCall(proxy.soap, proxy.endpoint ? proxy.endpoint : "",
-                                            ClifCause::LOGON_SERVICE, operation));
+    ClifCause::note(
+        ClifCause::ofFailedCall(proxy.soap, proxy.endpoint ? proxy.endpoint : "", ClifCause::LOGON_SERVICE, operation));
 }
 
 void CLIClientLogon::noteIfEmpty(const std::string& token) const
 {
     if (token.empty())
-        ClifCause::note("the logon service (" + urlForDisplay(proxy.endpoint) +
-                        ") answered without a logon token");
+        ClifCause::note("the logon service (" + urlForDisplay(proxy.endpoint) + ") answered without a logon token");
 }
 
 void CLIClientLogon::clearSoapError()

@@ -40,13 +40,12 @@ private:
     void clearSoapError();
     bool failedSetup();
 
-
     VelpiMainSoapBinding proxy;
     std::optional<SoapError> soapError;
     // The fault of a failed TLS set-up: every call then fails with it, sending nothing.
     std::optional<SoapError> m_setupFault;
-    std::string m_endpoint;                 // private copy the proxy's endpoint points to
-    std::vector<unsigned char> m_keyBytes;  // key file bytes of the root logon
+    std::string m_endpoint;                // private copy the proxy's endpoint points to
+    std::vector<unsigned char> m_keyBytes; // key file bytes of the root logon
 };
 
 #endif

@@ -23,7 +23,7 @@
 
 namespace
 {
-std::string s_programName;  // empty until set: "clifclient"
+std::string s_programName; // empty until set: "clifclient"
 std::string s_noted;
 bool s_notedIsRoot = false;
 
@@ -150,8 +150,7 @@ std::string unknownEntries()
     std::string word;
     std::string found;
     int count = 0;
-    static const char* const known[] = {"clifserviceurl=", "velpimainurl=", "cms", "LINE_END=", "LOCALE=",
-                                        "ENCODING="};
+    static const char* const known[] = {"clifserviceurl=", "velpimainurl=", "cms", "LINE_END=", "LOCALE=", "ENCODING="};
     while (file >> word && count < 5)
     {
         std::string::size_type equals = word.find('=');
@@ -202,8 +201,8 @@ std::string ofTlsHandshake(const struct soap* context, const std::string& shownU
     std::string pem = ClifCause::configFilePath("server_cert.pem");
     if (verify.failed)
     {
-        std::string cause = "the certificate of " + where + " does not verify against " + pem + ": " +
-                            verify.reason + "\ncertificate " + (verify.depth == 0 ? "" : "in its chain ") +
+        std::string cause = "the certificate of " + where + " does not verify against " + pem + ": " + verify.reason +
+                            "\ncertificate " + (verify.depth == 0 ? "" : "in its chain ") +
                             "subject: " + verify.subject + "; issuer: " + verify.issuer;
         if (verify.depth == 0 && !verify.subject.empty() && verify.subject == firstCertificateSubject(pem))
             return cause + " (server_cert.pem holds this certificate itself; it must hold the certificate of "
@@ -222,7 +221,7 @@ std::string ofTlsHandshake(const struct soap* context, const std::string& shownU
                  "with http://";
     return cause;
 }
-}
+} // namespace
 
 namespace ClifCause
 {
@@ -316,8 +315,8 @@ std::string ofFailedCall(const struct soap* context, const std::string& endpoint
         return ofTlsHandshake(context, shownUrl, at);
     if (error >= 100 && error < 600)
     {
-        std::string cause = "HTTP " + std::to_string(error) + (*httpReason(error) ? " " : "") +
-                            httpReason(error) + " from " + shownUrl + " (" + operation + " call)";
+        std::string cause = "HTTP " + std::to_string(error) + (*httpReason(error) ? " " : "") + httpReason(error) +
+                            " from " + shownUrl + " (" + operation + " call)";
         if (error == 404)
             cause += std::string("\nno ") + serviceNameOf(service) + " at that path: check " + urlKeyOf(service) +
                      "= in " + configFilePath(CONFIG_FILE_NAME);
@@ -360,8 +359,10 @@ std::string ofTlsFiles()
     {
         struct stat info;
         if (stat((s_CLIConfigDirectory + "randomfile").c_str(), &info) == 0 && info.st_size == 0)
-            problems += randomFile + " is empty (it seeds the TLS random generator; fill it with: head -c 1024 "
-                        "/dev/urandom > " + randomFile + ")";
+            problems += randomFile +
+                        " is empty (it seeds the TLS random generator; fill it with: head -c 1024 "
+                        "/dev/urandom > " +
+                        randomFile + ")";
     }
     std::string caProblem;
     if (int error = checkRegularFile(s_CLIConfigDirectory + "server_cert.pem"))
@@ -406,9 +407,9 @@ std::string ofFailedSetup(const struct soap* context)
 std::string ofUnreadableKeyFile(const std::string& path)
 {
     int error = checkRegularFile(path);
-    std::string why = error == 0 ? "cannot be read" : error == EACCES && access(path.c_str(), R_OK) == 0
-                                                          ? "not a regular file"
-                                                          : std::strerror(error);
+    std::string why = error == 0                                           ? "cannot be read"
+                      : error == EACCES && access(path.c_str(), R_OK) == 0 ? "not a regular file"
+                                                                           : std::strerror(error);
     return "logon without a password: cannot read the CMS key file " + path + ": " + why +
            "\nthat logon works only on the CMS itself, for a user who may read that file; elsewhere give --user "
            "and --pass";
@@ -465,4 +466,4 @@ std::string ofUnreadableConfig(int error, const char* programPath)
                  targetDir.substr(0, targetDir.size() - 1) + " on PATH instead of linking)";
     return cause;
 }
-}
+} // namespace ClifCause

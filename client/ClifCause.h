@@ -19,7 +19,11 @@ struct soap;
 namespace ClifCause
 {
 // Which service a call went to: names the configuration key of its URL.
-enum Service { LOGON_SERVICE, CLIF_SERVICE };
+enum Service
+{
+    LOGON_SERVICE,
+    CLIF_SERVICE
+};
 
 // Also sends the call trace's lines through report.
 void setProgramName(const std::string& name);
@@ -64,6 +68,6 @@ void warnIfClearText(const std::string& url, const char* secret);
 // configuration directory made absolute (it is kept as the program path gave
 // it, for instance "./../bin/"), the ".." steps left in.
 std::string configFilePath(const char* name);
-}
+} // namespace ClifCause
 
 #endif

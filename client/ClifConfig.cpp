@@ -12,7 +12,8 @@
 
 #include "ClifMessages.h"
 
-namespace {
+namespace
+{
 
 const char* const CONFIG_FILE_NAME = "CLIClientConfig.cfg";
 
@@ -25,11 +26,15 @@ std::string ClifCmdInvoker::getCLIConfigDirectory(const char* programPath)
     std::string path = programPath ? programPath : "";
     std::string startDir;
     std::string::size_type slash = path.rfind('/');
-    if (slash != std::string::npos) {
+    if (slash != std::string::npos)
+    {
         startDir = path.substr(0, slash + 1);
-    } else {
+    }
+    else
+    {
         startDir = findDirInPath(path.c_str());
-        if (startDir.empty()) {
+        if (startDir.empty())
+        {
             char cwd[1024];
             if (getcwd(cwd, sizeof cwd))
                 startDir = cwd;
@@ -45,12 +50,14 @@ std::string ClifCmdInvoker::findDirInPath(const char* fileName)
         return "";
     std::string pieces = searchPath;
     std::string::size_type start = 0;
-    while (start < pieces.size()) {
+    while (start < pieces.size())
+    {
         std::string::size_type colon = pieces.find(':', start);
         std::string::size_type end = colon == std::string::npos ? pieces.size() : colon;
         std::string dir = addSlash(pieces.substr(start, end - start));
         std::FILE* probe = std::fopen((dir + fileName).c_str(), "rb");
-        if (probe) {
+        if (probe)
+        {
             std::fclose(probe);
             return dir;
         }
@@ -96,9 +103,11 @@ int ClifCmdInvoker::getLocalCmsOnUnix()
 {
     std::vector<char> name(256);
     int error = 0;
-    for (int growth = 0; growth <= 10; ++growth) {
+    for (int growth = 0; growth <= 10; ++growth)
+    {
         errno = 0;
-        if (gethostname(name.data(), name.size()) == 0 && std::memchr(name.data(), '\0', name.size())) {
+        if (gethostname(name.data(), name.size()) == 0 && std::memchr(name.data(), '\0', name.size()))
+        {
             m_cms = name.data();
             return errno;
         }
@@ -113,7 +122,8 @@ int ClifCmdInvoker::getLocalCmsOnUnix()
 int ClifCmdInvoker::readUrls()
 {
     const ClifConfigFile& config = configFile();
-    if (config.openError != 0) {
+    if (config.openError != 0)
+    {
         std::cout << ClifMessages::NO_CONFIG_FOR_URLS << std::flush;
         return config.openError;
     }

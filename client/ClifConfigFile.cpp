@@ -6,7 +6,8 @@
 #include "ClifConfigWords.h"
 #include "ClifRegularFile.h"
 
-namespace {
+namespace
+{
 
 int openRegular(std::ifstream& file, const std::string& path)
 {
@@ -40,20 +41,31 @@ ClifConfigFile ClifConfigFile::read(const std::string& path)
     bool cmsSeen = false;
     std::string word;
     std::string value;
-    while (config.openError == 0 && file >> word) {
-        if (!cmsSeen && word.compare(0, 3, "cms") == 0) {
+    while (config.openError == 0 && file >> word)
+    {
+        if (!cmsSeen && word.compare(0, 3, "cms") == 0)
+        {
             cmsSeen = true;
-            if (ClifConfigEntry::match(word, "cms", value)) {
+            if (ClifConfigEntry::match(word, "cms", value))
+            {
                 config.cms = value;
                 config.cmsNamed = true;
             }
-        } else if (ClifConfigEntry::match(word, "clifserviceurl", value)) {
+        }
+        else if (ClifConfigEntry::match(word, "clifserviceurl", value))
+        {
             config.invokeUrl = value;
-        } else if (ClifConfigEntry::match(word, "velpimainurl", value)) {
+        }
+        else if (ClifConfigEntry::match(word, "velpimainurl", value))
+        {
             config.logonUrl = value;
-        } else if (ClifConfigEntry::match(word, "LINE_END", value)) {
+        }
+        else if (ClifConfigEntry::match(word, "LINE_END", value))
+        {
             config.envEntries["LINE_END"] = lineEndOf(value);
-        } else if (ClifConfigEntry::match(word, "LOCALE", value) || ClifConfigEntry::match(word, "ENCODING", value)) {
+        }
+        else if (ClifConfigEntry::match(word, "LOCALE", value) || ClifConfigEntry::match(word, "ENCODING", value))
+        {
             config.envEntries[word.substr(0, word.find('='))] = value;
         }
     }

@@ -13,12 +13,12 @@
 //   line ends themselves.
 struct ClifConfigFile
 {
-    int openError = 0;  // 0, or the error number of the failed open (then nothing else is set)
+    int openError = 0; // 0, or the error number of the failed open (then nothing else is set)
     bool cmsNamed = false;
     std::string cms;
     std::string invokeUrl;
     std::string logonUrl;
-    std::map<std::string, std::string> envEntries;  // LINE_END, LOCALE, ENCODING as the map takes them
+    std::map<std::string, std::string> envEntries; // LINE_END, LOCALE, ENCODING as the map takes them
 
     // Reads the file at `path`, which must be a regular file.
     static ClifConfigFile read(const std::string& path);

@@ -13,12 +13,15 @@ ClifLocaleName ClifLocaleName::split(const std::string& text)
 {
     ClifLocaleName parts;
     std::string::size_type dot = text.find('.');
-    if (dot != std::string::npos) {
+    if (dot != std::string::npos)
+    {
         parts.name = text.substr(0, dot);
         parts.encoding = text.substr(dot + 1);
         parts.encoding = parts.encoding.substr(0, parts.encoding.find('@'));
         parts.hasEncoding = true;
-    } else {
+    }
+    else
+    {
         parts.name = text.substr(0, text.find('@'));
     }
     return parts;

@@ -62,7 +62,7 @@ int connectOnly(struct soap* context, const std::string& url, std::string& probl
     ClifCallTrace::endCall(context, rc);
     return rc;
 }
-}
+} // namespace
 
 ClifEndpointCheck ClifEndpointCheck::run(const std::string& url, ClifCause::Service service)
 {

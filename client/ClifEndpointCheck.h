@@ -9,8 +9,8 @@
 struct ClifEndpointCheck
 {
     bool ok = false;
-    std::string summary;  // one line: the connection and the server's certificate, or the cause
-    std::string cause;    // the cause lines when not ok
+    std::string summary; // one line: the connection and the server's certificate, or the cause
+    std::string cause;   // the cause lines when not ok
 
     // The logon service: one getCMSConfigPath call, which needs no credentials and so
     // proves the URL's path as well. The clif service: a connection (and TLS handshake)

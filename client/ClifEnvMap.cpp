@@ -11,7 +11,7 @@
 #include "ClifConfigWords.h"
 
 // Takes the argument vector's char* as the command line hands it over.
-const ClifCmdInvoker::EnvMap& ClifCmdInvoker::buildEnvmap(char* text)  // NOLINT(readability-non-const-parameter)
+const ClifCmdInvoker::EnvMap& ClifCmdInvoker::buildEnvmap(char* text) // NOLINT(readability-non-const-parameter)
 {
     std::string entry = text ? text : "";
     std::string::size_type eq = entry.find('=');
@@ -24,7 +24,8 @@ const ClifCmdInvoker::EnvMap& ClifCmdInvoker::buildEnvmap(char* text)  // NOLINT
 
 void ClifCmdInvoker::fillEnvmap()
 {
-    for (char** entry = environ; entry && *entry; ++entry) {
+    for (char** entry = environ; entry && *entry; ++entry)
+    {
         const char* eq = std::strchr(*entry, '=');
         if (!eq || eq == *entry)
             continue;

@@ -11,7 +11,8 @@
 #include <sys/select.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 // One read takes at most this much; a pipe holds no more by default.
 const std::size_t READ_SIZE = std::size_t{64} * 1024;
@@ -31,19 +32,22 @@ std::string ClifCmdInvoker::readFromStdIn()
 bool ClifInputRelay::takeReady(std::string& text) const
 {
     std::size_t taken = 0;
-    while (taken < m_limit) {
+    while (taken < m_limit)
+    {
         if (!isReady())
             return true;
         std::size_t want = std::min(READ_SIZE, m_limit - taken);
         std::size_t start = text.size();
         text.resize(start + want);
         ssize_t got;
-        do {
+        do
+        {
             got = read(m_fd, &text[start], want);
         } while (got < 0 && errno == EINTR);
         int readError = got < 0 ? errno : 0;
         text.resize(start + (got > 0 ? static_cast<std::size_t>(got) : 0));
-        if (got > 0) {
+        if (got > 0)
+        {
             taken += static_cast<std::size_t>(got);
             continue;
         }
@@ -65,7 +69,8 @@ bool ClifInputRelay::isReady() const
     timeout.tv_sec = 0;
     timeout.tv_usec = 1;
     int ready = select(m_fd + 1, &readable, nullptr, nullptr, &timeout);
-    if (ready < 0) {
+    if (ready < 0)
+    {
         std::perror(ClifMessages::SELECT_FAILED);
         std::exit(1);
     }

@@ -235,34 +235,38 @@ int check(const char* programPath)
         else
             checkEndpoint(report, url, service);
         if (strncasecmp(url.c_str(), "http://", 7) == 0)
-            report.warn(what, service == ClifCause::LOGON_SERVICE
-                                  ? "the password goes in clear text over http:// (an https:// URL would protect it)"
-                                  : "the logon token goes in clear text over http:// (an https:// URL would protect it)");
+            report.warn(what,
+                        service == ClifCause::LOGON_SERVICE
+                            ? "the password goes in clear text over http:// (an https:// URL would protect it)"
+                            : "the logon token goes in clear text over http:// (an https:// URL would protect it)");
     }
 
     if (report.problems() == 0)
         std::cout << "everything would work\n" << std::flush;
     else
         std::cout << report.problems() << (report.problems() == 1 ? " problem" : " problems")
-                  << " found: the commands would fail\n" << std::flush;
+                  << " found: the commands would fail\n"
+                  << std::flush;
     return report.problems() == 0 ? 0 : 1;
 }
 
 void printVersion()
 {
     std::cout << "clifclient " << VEL_CLIENT_VERSION << " (gSOAP " << GSOAP_VERSION / 100000 << "."
-              << GSOAP_VERSION / 1000 % 100 << "." << GSOAP_VERSION % 1000 << ", "
-              << OpenSSL_version(OPENSSL_VERSION) << ")\n" << std::flush;
+              << GSOAP_VERSION / 1000 % 100 << "." << GSOAP_VERSION % 1000 << ", " << OpenSSL_version(OPENSSL_VERSION)
+              << ")\n"
+              << std::flush;
 }
 
 int usage(const char* problem)
 {
     std::cerr << OWN_NAME << ": " << problem << "\n"
               << OWN_NAME << ": clifclient runs commands of the CMS under their own names (velnode, ...);"
-              << " under its own name it knows --help, --version and --check\n" << std::flush;
+              << " under its own name it knows --help, --version and --check\n"
+              << std::flush;
     return 1;
 }
-}
+} // namespace
 
 namespace ClifLocalCommands
 {
@@ -294,4 +298,4 @@ int run(int argc, char** argv)
         return check(argv[0]);
     return usage((std::string("unknown option ") + option).c_str());
 }
-}
+} // namespace ClifLocalCommands

@@ -11,6 +11,6 @@ bool isOwnName(const char* programPath);
 
 // Runs the local command line; the result is the exit status.
 int run(int argc, char** argv);
-}
+} // namespace ClifLocalCommands
 
 #endif

@@ -18,7 +18,8 @@ void ClifCmdInvoker::writeOut(std::FILE* stream, const char* streamName, const u
     if (length > 0 && data)
         std::fwrite(data, 1, static_cast<size_t>(length), stream);
     std::fflush(stream);
-    if (std::ferror(stream)) {
+    if (std::ferror(stream))
+    {
         int error = errno != 0 ? errno : EIO;
         std::clearerr(stream);
         ClifStandardStreams::writeFailed(streamName, error);

@@ -9,7 +9,8 @@
 #include <pwd.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 bool isOption(const char* arg, const char* longName, const char* shortName)
 {
@@ -27,7 +28,8 @@ void hideArgument(char* arg)
 // option; it is forwarded, but it most likely holds a password.
 const char* passwordWithEquals(const char* arg)
 {
-    for (const char* name : {"--password", "--pass"}) {
+    for (const char* name : {"--password", "--pass"})
+    {
         size_t length = std::strlen(name);
         if (std::strncmp(arg, name, length) == 0 && arg[length] == '=')
             return name;
@@ -48,28 +50,40 @@ int ClifCmdInvoker::parseCommandLine(int argc, char** argv)
     s_CLIConfigDirectory = getCLIConfigDirectory(programPath);
     m_args.push_back(stripFullPath(programPath));
 
-    for (int i = 1; i < argc; ++i) {
+    for (int i = 1; i < argc; ++i)
+    {
         char* arg = argv[i];
         bool hasNext = i + 1 < argc;
-        if (isOption(arg, "--password", "--pass")) {
-            if (hasNext && isValidParam(argv[i + 1])) {
+        if (isOption(arg, "--password", "--pass"))
+        {
+            if (hasNext && isValidParam(argv[i + 1]))
+            {
                 m_password = argv[++i];
                 hideArgument(argv[i]);
-            } else {
+            }
+            else
+            {
                 flags |= PASSWORD_ERROR;
             }
-        } else if (isOption(arg, "--username", "--user")) {
+        }
+        else if (isOption(arg, "--username", "--user"))
+        {
             if (hasNext && isValidParam(argv[i + 1]))
                 m_username = argv[++i];
             else
                 flags |= USERNAME_ERROR;
-        } else if (hasNext && isOption(arg, "--cms", nullptr)) {
+        }
+        else if (hasNext && isOption(arg, "--cms", nullptr))
+        {
             if (isValidParam(argv[i + 1]))
                 m_cms = argv[++i];
             else
                 flags |= CMS_ERROR;
-        } else if (hasNext && isOption(arg, "--env", nullptr)) {
-            if (isValidParam(argv[i + 1])) {
+        }
+        else if (hasNext && isOption(arg, "--env", nullptr))
+        {
+            if (isValidParam(argv[i + 1]))
+            {
                 // A value without '=' names no variable: it is taken off the
                 // command line but counts as an environment error.
                 char* value = argv[++i];
@@ -77,12 +91,17 @@ int ClifCmdInvoker::parseCommandLine(int argc, char** argv)
                     buildEnvmap(value);
                 else
                     flags |= ENV_ERROR;
-            } else {
+            }
+            else
+            {
                 flags |= ENV_ERROR;
             }
-        } else {
+        }
+        else
+        {
             m_args.push_back(arg);
-            if (const char* option = passwordWithEquals(arg)) {
+            if (const char* option = passwordWithEquals(arg))
+            {
                 // The forwarded copy is taken; the process table shows only the option's name.
                 std::fprintf(stderr, ClifMessages::PASSWORD_WITH_EQUALS, m_args.front().c_str(), option);
                 std::fflush(stderr);
@@ -118,11 +137,12 @@ void ClifCmdInvoker::printError(int flags)
 
 // Takes the argument vector's char* as the command line hands it over.
 // cppcheck-suppress [constParameter,constParameterPointer]
-bool ClifCmdInvoker::isValidParam(char* value)  // NOLINT(readability-non-const-parameter)
+bool ClifCmdInvoker::isValidParam(char* value) // NOLINT(readability-non-const-parameter)
 {
     if (value == nullptr)
         return false;
-    if (value[0] == '\0') {
+    if (value[0] == '\0')
+    {
         std::cout << ClifMessages::EMPTY_ARGUMENT << std::flush;
         return false;
     }
@@ -132,7 +152,7 @@ bool ClifCmdInvoker::isValidParam(char* value)  // NOLINT(readability-non-const-
 void ClifCmdInvoker::getUsernameOnUnix()
 {
     // The client is single-threaded: the reentrant form would gain nothing.
-    const struct passwd* entry = getpwuid(getuid());  // cppcheck-suppress getpwuidCalled
+    const struct passwd* entry = getpwuid(getuid()); // cppcheck-suppress getpwuidCalled
     if (entry && entry->pw_name)
         m_username = entry->pw_name;
 }

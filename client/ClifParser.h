@@ -24,7 +24,8 @@ public:
     typedef std::map<std::string, std::string> EnvMap;
 
     // Command-line error bits, as returned by parseCommandLine.
-    enum ParseError {
+    enum ParseError
+    {
         PASSWORD_ERROR = 1,
         USERNAME_ERROR = 2,
         CMS_ERROR = 4,

@@ -10,7 +10,8 @@
 #include "ClifCause.h"
 #include "ClifMessages.h"
 
-namespace {
+namespace
+{
 
 // The parent sees only the low 8 bits of the exit status. A code that is not 0 but whose low
 // 8 bits are (256, -2^31, ...) would read as success there: it ends the run with 1 instead.
@@ -30,7 +31,8 @@ int ClifCmdInvoker::invokeCluiCmd(int argc, char** argv)
     if (m_cms.empty())
         fillCms();
     int urlError = readUrls();
-    if (urlError != 0) {
+    if (urlError != 0)
+    {
         ClifCause::report(ClifCause::ofUnreadableConfig(urlError, programPath));
         return urlError;
     }
@@ -43,7 +45,8 @@ int ClifCmdInvoker::invokeCluiCmd(int argc, char** argv)
     CLIClientInvoke invoker(m_invokeUrl);
 
     std::string token = logOn(logon);
-    if (token.empty()) {
+    if (token.empty())
+    {
         printConnectionHelp();
         ClifCause::reportNoted();
         return -1;
@@ -51,7 +54,8 @@ int ClifCmdInvoker::invokeCluiCmd(int argc, char** argv)
     invoker.continueAfter(logon);
 
     ClifResult current = invoker.invoke(token, m_username, m_envMap, m_args);
-    if (SoapError* error = invoker.getSoapError()) {
+    if (SoapError* error = invoker.getSoapError())
+    {
         std::cout << ClifMessages::INVOKE_FAILED << error->faultString << "\n" << std::flush;
         ClifCause::reportNoted();
         return -1;
@@ -66,7 +70,8 @@ int ClifCmdInvoker::invokeCluiCmd(int argc, char** argv)
 // password alone has the local login name as its user name by now.
 std::string ClifCmdInvoker::logOn(CLIClientLogon& logon)
 {
-    if (!m_username.empty() && !m_password.empty()) {
+    if (!m_username.empty() && !m_password.empty())
+    {
         ClifCause::warnIfClearText(m_logonUrl, "the password");
         return logon.getLogonToken(m_username, m_password);
     }
@@ -80,24 +85,29 @@ void ClifCmdInvoker::printConnectionHelp()
 
 int ClifCmdInvoker::pollUntilComplete(CLIClientInvoke& invoker, const std::string& token, ClifResult current)
 {
-    for (;;) {
+    for (;;)
+    {
         if (current.complete)
             return exitStatusOf(current.returnCode);
-        if (m_stdinOpen) {
+        if (m_stdinOpen)
+        {
             // At most ClifInputRelay::CALL_LIMIT bytes, so the count fits an int.
             std::string input = readFromStdIn();
-            current = invoker.checkStatus(token, current.sessionId, m_envMap,
-                                          input.data(), static_cast<int>(input.size()),
-                                          m_stdinOpen);
-            if (SoapError* error = invoker.getSoapError()) {
+            current = invoker.checkStatus(token, current.sessionId, m_envMap, input.data(),
+                                          static_cast<int>(input.size()), m_stdinOpen);
+            if (SoapError* error = invoker.getSoapError())
+            {
                 std::cout << ClifMessages::PANIC_LINE << error->faultString << "\n" << std::flush;
                 ClifCause::reportNoted();
                 return -1;
             }
-        } else {
-            current = invoker.checkStatus(token, current.sessionId, m_envMap,
-                                          static_cast<const char*>(nullptr), 0, false);
-            if (invoker.getSoapError()) {
+        }
+        else
+        {
+            current =
+                invoker.checkStatus(token, current.sessionId, m_envMap, static_cast<const char*>(nullptr), 0, false);
+            if (invoker.getSoapError())
+            {
                 std::cout << ClifMessages::PANIC_LINE << std::flush;
                 ClifCause::reportNoted();
                 return -1;
@@ -116,4 +126,3 @@ void ClifCmdInvoker::pauseForPollPeriod(int pollPeriod)
     if (seconds > 0)
         sleep(static_cast<unsigned>(seconds));
 }
-

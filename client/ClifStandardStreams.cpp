@@ -25,18 +25,26 @@ bool s_sigpipeSaved = false;
 // cannot take more now, the write waits until it can, instead of losing the rest.
 int writeAll(int fd, const char* data, size_t size)
 {
-    while (size > 0) {
+    while (size > 0)
+    {
         ssize_t written = write(fd, data, size);
-        if (written > 0) {
+        if (written > 0)
+        {
             data += written;
             size -= static_cast<size_t>(written);
-        } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        }
+        else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        {
             pollfd ready = {fd, POLLOUT, 0};
             if (poll(&ready, 1, -1) < 0 && errno != EINTR)
                 return errno;
-        } else if (written < 0 && errno != EINTR) {
+        }
+        else if (written < 0 && errno != EINTR)
+        {
             return errno;
-        } else if (written == 0) {
+        }
+        else if (written == 0)
+        {
             return EIO;
         }
     }
@@ -46,7 +54,8 @@ int writeAll(int fd, const char* data, size_t size)
 ssize_t writeToDescriptor(void* cookie, const char* data, size_t size)
 {
     int error = writeAll(*static_cast<const int*>(cookie), data, size);
-    if (error != 0) {
+    if (error != 0)
+    {
         errno = error;
         return -1;
     }
@@ -63,7 +72,7 @@ std::FILE* waitingStream(int fd, int buffering)
         std::setvbuf(stream, nullptr, buffering, buffering == _IONBF ? 0 : BUFSIZ);
     return stream;
 }
-}
+} // namespace
 
 void ClifStandardStreams::prepare()
 {
@@ -83,7 +92,8 @@ void ClifStandardStreams::waitOnFullOutput()
 {
     std::FILE* out = waitingStream(1, isatty(1) ? _IOLBF : _IOFBF);
     std::FILE* err = waitingStream(2, _IONBF);
-    if (!out || !err) {
+    if (!out || !err)
+    {
         if (out)
             std::fclose(out);
         if (err)
@@ -105,7 +115,7 @@ void ClifStandardStreams::openNullOnClosed(int fd)
         return;
     int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
     if (null == fd)
-        return;  // cppcheck-suppress resourceLeak ; it is the standard descriptor now
+        return; // cppcheck-suppress resourceLeak ; it is the standard descriptor now
     // The lower descriptors are open by now, so /dev/null can only land elsewhere if it
     // could not be opened at all: do not run with a descriptor that anything may take.
     if (null < 0 || dup2(null, fd) != fd)
@@ -115,7 +125,8 @@ void ClifStandardStreams::openNullOnClosed(int fd)
 
 void ClifStandardStreams::writeFailed(const char* streamName, int error)
 {
-    if (error != EPIPE) {
+    if (error != EPIPE)
+    {
         std::fprintf(stderr, ClifMessages::WRITE_FAILED, streamName, std::strerror(error));
         std::fflush(stderr);
         std::exit(1);

@@ -19,7 +19,7 @@ void keepReplyMemoryInTheHeap()
     mallopt(M_MMAP_THRESHOLD, 16 << 20);
     mallopt(M_TRIM_THRESHOLD, 64 << 20);
 }
-}
+} // namespace
 
 // Installed under the name of each management command: runs that command on the CMS.
 // Under its own name it answers locally.

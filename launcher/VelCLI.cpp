@@ -6,7 +6,8 @@
 
 #include <cstdlib>
 
-namespace {
+namespace
+{
 
 // Only this many bytes of the command name take part in the lookup.
 constexpr size_t MAX_KEY_LENGTH = 255;
@@ -14,7 +15,8 @@ constexpr size_t MAX_KEY_LENGTH = 255;
 template <size_t N>
 const CommandRow* findRow(const CommandRow (&table)[N], const std::string& key)
 {
-    for (const CommandRow& row : table) {
+    for (const CommandRow& row : table)
+    {
         if (key == row.command)
             return &row;
     }
@@ -25,7 +27,8 @@ const CommandRow* findRow(const CommandRow (&table)[N], const std::string& key)
 std::string lookupKey(const std::string& name)
 {
     std::string key = name.substr(0, MAX_KEY_LENGTH);
-    for (char& c : key) {
+    for (char& c : key)
+    {
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
     }

@@ -5,7 +5,8 @@
 #include "VelCMD.h"
 
 // Management commands: the dispatcher gets the command name as its first argument.
-class VelCLI : public VelCMD {
+class VelCLI : public VelCMD
+{
 public:
     using VelCMD::VelCMD;
 
@@ -16,11 +17,12 @@ public:
     void localProcessing(JNIEnv* env) override;
     void localVMargs(JavaVMInitArgs* args) override;
     // Kept as the management commands' own step, though it does what the base class does.
-    void setFilePermissions() override;  // cppcheck-suppress uselessOverride
+    void setFilePermissions() override; // cppcheck-suppress uselessOverride
 };
 
 // Auxiliary commands: the Java main gets only the arguments after the command name.
-class VelAux : public VelCMD {
+class VelAux : public VelCMD
+{
 public:
     using VelCMD::VelCMD;
 
@@ -29,7 +31,8 @@ public:
 };
 
 // Auxiliary commands whose dispatcher learns the command from its first argument.
-class VelAux2 : public VelCMD {
+class VelAux2 : public VelCMD
+{
 public:
     using VelCMD::VelCMD;
 
@@ -38,21 +41,24 @@ public:
 };
 
 // velinit keeps the privileges and the file-creation mask it started with.
-class VelInitAux : public VelAux {
+class VelInitAux : public VelAux
+{
 public:
     using VelAux::VelAux;
 
     void localProcessing(JNIEnv* env) override;
 };
 
-class VelGetHostNameAux : public VelAux {
+class VelGetHostNameAux : public VelAux
+{
 public:
     using VelAux::VelAux;
 
     void initAuthFlags() override;
 };
 
-class VelMakeKeysAux : public VelAux {
+class VelMakeKeysAux : public VelAux
+{
 public:
     using VelAux::VelAux;
 

@@ -7,14 +7,16 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 // Puts /dev/null on each of descriptors 0, 1 and 2 that is closed. Otherwise the trace file or a
 // file the JVM opens (a library, an archive) would become the process's standard input or
 // output, and messages or Java output would be written into it.
 void openNullOnClosedStandardDescriptors()
 {
-    for (int fd = 0; fd <= 2; ++fd) {
+    for (int fd = 0; fd <= 2; ++fd)
+    {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
             continue;
         // The lower descriptors are open by now, so /dev/null takes this one.

@@ -10,16 +10,14 @@
 #include <syslog.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 const mode_t FILE_MASK = 022;
 
 } // namespace
 
-VelCMD::VelCMD(const std::string& name, const std::string& classToLoad)
-    : myName(name), myClassToLoad(classToLoad)
-{
-}
+VelCMD::VelCMD(const std::string& name, const std::string& classToLoad) : myName(name), myClassToLoad(classToLoad) {}
 
 VelCMD::~VelCMD() = default;
 
@@ -66,7 +64,7 @@ void VelCMD::jvmSequence()
 
 void VelCMD::setupDebugLogging()
 {
-    [[maybe_unused]] VelDebugInit start(myName);  // the constructor starts the trace
+    [[maybe_unused]] VelDebugInit start(myName); // the constructor starts the trace
 }
 
 void VelCMD::loadLibraries() {}
@@ -84,7 +82,8 @@ void VelCMD::setFilePermissions()
 void VelCMD::errorExit(int status, const char* msg)
 {
     DBG_ENTER("VelCMD::errorExit");
-    if (msg != nullptr) {
+    if (msg != nullptr)
+    {
         const char* logMsg = msg;
         DBG_STR(logMsg);
         fprintf(stderr, "%s\n", logMsg);

@@ -6,7 +6,8 @@
 #include <string>
 #include <sys/types.h>
 
-class VelCMD {
+class VelCMD
+{
 public:
     // Capacity of the virtual machine's option list.
     static constexpr int MAX_JVM_OPTIONS = 40;
@@ -46,10 +47,8 @@ public:
     void addSystemProperty(const std::string& property, const char* value);
     // Class-loading, garbage-collector and profiler traces, as the environment asks.
     void addTraceOptions();
-    std::string genOptionString(std::string property, std::string value, std::string prefix,
-                                std::string separator);
-    std::string genOptionString(std::string property, const char* value, std::string prefix,
-                                std::string separator);
+    std::string genOptionString(std::string property, std::string value, std::string prefix, std::string separator);
+    std::string genOptionString(std::string property, const char* value, std::string prefix, std::string separator);
     void addUserJVMOptions(const char* words);
 
     // Install paths and class path.
@@ -86,8 +85,8 @@ protected:
     std::string myClassToLoad;
     int myArgc = 0;
     char** myArgv = nullptr;
-    char** myEnvp = nullptr;        // kept from run for the class's interface; nothing reads it
-    unsigned char myAuthFlag = 0;   // tested by VelInitAux; no launcher class sets it
+    char** myEnvp = nullptr;      // kept from run for the class's interface; nothing reads it
+    unsigned char myAuthFlag = 0; // tested by VelInitAux; no launcher class sets it
     // Heap sizes in MiB, kept for the class's interface: nothing sets them; startJVM uses defaults.
     int myHeapMax = 0;
     int myHeapMin = 0;

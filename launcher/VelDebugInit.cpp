@@ -7,7 +7,8 @@
 #include <cstring>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 // The trace file path is kept in a buffer of this size (at most 79 characters).
 constexpr size_t TRACE_PATH_SIZE = 80;
@@ -26,7 +27,8 @@ VelDebugInit::VelDebugInit(const std::string& name)
 
     char path[TRACE_PATH_SIZE];
     snprintf(path, sizeof path, "%s", fullPath.c_str());
-    if (fullPath.size() >= sizeof path) {
+    if (fullPath.size() >= sizeof path)
+    {
         // A cut path would name another file: refuse it and run without a trace.
         fprintf(stderr, "Can't open debug trace file. '%s'\n", fullPath.c_str());
         fprintf(stderr, "Error #%d - %s\n", ENAMETOOLONG, strerror(ENAMETOOLONG));

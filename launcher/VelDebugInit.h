@@ -4,7 +4,8 @@
 
 #include <string>
 
-class VelDebugInit {
+class VelDebugInit
+{
 public:
     explicit VelDebugInit(const std::string& name);
 };

@@ -9,7 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 // Options of a secure start. The process holds the keys and, until it gives them up, the start
 // privileges, while its IDs become the caller's: no attach listener (jcmd, agents), no
@@ -34,7 +35,8 @@ void VelCMD::addJVMOption(const std::string& option)
     char* copy = strdup(option.c_str());
     if (copy == nullptr)
         errorExit(1, VelMessages::NO_OPTION_SPACE);
-    if (myShowJvmOpts) {
+    if (myShowJvmOpts)
+    {
         fprintf(stdout, "addJVMOption(): %s\n", copy);
         fflush(stdout);
     }
@@ -44,8 +46,7 @@ void VelCMD::addJVMOption(const std::string& option)
     DBG_LEAVE("\"addJVMOption\"");
 }
 
-std::string VelCMD::genOptionString(std::string property, std::string value, std::string prefix,
-                                    std::string separator)
+std::string VelCMD::genOptionString(std::string property, std::string value, std::string prefix, std::string separator)
 {
     DBG_ENTER("VelCMD::genOptionString(string,string)");
     DBG_MSG("Incoming:");
@@ -59,14 +60,12 @@ std::string VelCMD::genOptionString(std::string property, std::string value, std
     return retValue;
 }
 
-std::string VelCMD::genOptionString(std::string property, const char* value, std::string prefix,
-                                    std::string separator)
+std::string VelCMD::genOptionString(std::string property, const char* value, std::string prefix, std::string separator)
 {
     DBG_ENTER("VelCMD::genOptionString(string,char*)");
     DBG_MSG("Incoming:");
     DBG_STR(value);
-    std::string result =
-        genOptionString(property, std::string(value != nullptr ? value : ""), prefix, separator);
+    std::string result = genOptionString(property, std::string(value != nullptr ? value : ""), prefix, separator);
     DBG_LEAVE("VelCMD::genOptionString(string,char*)");
     return result;
 }
@@ -87,15 +86,18 @@ void VelCMD::addUserJVMOptions(const char* words)
         return;
     char word[MAX_USER_OPTION_LENGTH + 1];
     const char* scan = words;
-    while (*scan != '\0') {
-        if (*scan != '-') {
+    while (*scan != '\0')
+    {
+        if (*scan != '-')
+        {
             ++scan;
             continue;
         }
         size_t length = 0;
         while (scan[length] != '\0' && scan[length] != ' ')
             ++length;
-        if (length > MAX_USER_OPTION_LENGTH) {
+        if (length > MAX_USER_OPTION_LENGTH)
+        {
             // A cut option would be a different option: refuse the whole start.
             errorExit(1, VelMessages::userOptionTooLong(myName).c_str());
         }
@@ -113,7 +115,8 @@ void VelCMD::addTraceOptions()
 
     bool gcTrace = getTrustedEnv("VEL_GC_TRACE") != nullptr;
     bool eprofTrace = getTrustedEnv("VEL_EPROF_TRACE") != nullptr;
-    if (gcTrace || eprofTrace) {
+    if (gcTrace || eprofTrace)
+    {
         std::string logDir = std::string("%b/var/opt/vel/") + "logs/";
         insertInstallDir(logDir);
         if (gcTrace)
@@ -159,7 +162,8 @@ void VelCMD::startJVM()
     addSystemProperty("vel.codeBase", readCodeBase());
     addSystemProperty("java.protocol.handler.pkgs", std::string("org.apache.naming.resources"));
     addJVMOption("-ea");
-    if (isSecureStart()) {
+    if (isSecureStart())
+    {
         for (const char* option : SECURE_START_OPTIONS)
             addJVMOption(option);
     }

@@ -8,7 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 const char* const MAIN_METHOD = "main";
 const char* const MAIN_SIGNATURE = "([Ljava/lang/String;)V";
@@ -22,11 +23,13 @@ jstring nativeEncoding(JNIEnv* env)
     jstring name = nullptr;
     jclass systemClass = env->FindClass("java/lang/System");
     jmethodID getProperty = systemClass == nullptr ? nullptr
-        : env->GetStaticMethodID(systemClass, "getProperty", "(Ljava/lang/String;)Ljava/lang/String;");
+                                                   : env->GetStaticMethodID(systemClass, "getProperty",
+                                                                            "(Ljava/lang/String;)Ljava/lang/String;");
     jstring key = getProperty == nullptr ? nullptr : env->NewStringUTF("native.encoding");
     if (key != nullptr)
         name = static_cast<jstring>(env->CallStaticObjectMethod(systemClass, getProperty, key));
-    if (env->ExceptionCheck() == JNI_TRUE) {
+    if (env->ExceptionCheck() == JNI_TRUE)
+    {
         env->ExceptionClear();
         name = nullptr;
     }
@@ -46,7 +49,8 @@ void VelCMD::callMain(int argc, char** argv)
     DBG_STR(getClassToLoad().c_str());
     jclass mainClass = myEnv->FindClass(myClassToLoad.c_str());
     DBG_MSG("Got a Class.");
-    if (mainClass == nullptr) {
+    if (mainClass == nullptr)
+    {
         DBG_MSG("Class not found");
         fputs(VelMessages::notInitializedHint(VelVersion::getProductName()).c_str(), stderr);
         DBG_STR(myName.c_str());
@@ -61,7 +65,8 @@ void VelCMD::callMain(int argc, char** argv)
     DBG_MSG("Converting Arguments.");
     jobjectArray args = convertArgs(argc, argv);
     DBG_INT(argc);
-    for (int i = 0; i < argc; ++i) {
+    for (int i = 0; i < argc; ++i)
+    {
         DBG_INT(i);
         DBG_STR(argv[i]);
     }
@@ -81,7 +86,8 @@ jobjectArray VelCMD::convertArgs(int argc, char** argv)
     checkCall(stringClass == nullptr, VelMessages::noStringClass(myName));
     jobjectArray array = myEnv->NewObjectArray(argc, stringClass, nullptr);
     checkCall(array == nullptr, VelMessages::noArgumentArray(myName));
-    for (int i = 0; i < argc; ++i) {
+    for (int i = 0; i < argc; ++i)
+    {
         jstring element = convertString(argv[i]);
         myEnv->SetObjectArrayElement(array, i, element);
         checkCall(false, VelMessages::cannotStoreArgument(myName), true);
@@ -109,15 +115,16 @@ jstring VelCMD::convertString(const char* text)
     checkCall(false, VelMessages::byteArrayException(myName), true);
     jstring result = nullptr;
     jstring encoding = nativeEncoding(myEnv);
-    jmethodID decodingConstructor = encoding == nullptr ? nullptr
-        : myEnv->GetMethodID(stringClass, "<init>", "([BLjava/lang/String;)V");
+    jmethodID decodingConstructor =
+        encoding == nullptr ? nullptr : myEnv->GetMethodID(stringClass, "<init>", "([BLjava/lang/String;)V");
     if (decodingConstructor != nullptr)
         result = static_cast<jstring>(myEnv->NewObject(stringClass, decodingConstructor, bytes, encoding));
     if (myEnv->ExceptionCheck() == JNI_TRUE)
-        myEnv->ExceptionClear();   // an encoding the runtime does not know: its default decodes
+        myEnv->ExceptionClear(); // an encoding the runtime does not know: its default decodes
     if (encoding != nullptr)
         myEnv->DeleteLocalRef(encoding);
-    if (result == nullptr) {
+    if (result == nullptr)
+    {
         result = static_cast<jstring>(myEnv->NewObject(stringClass, constructor, bytes));
         checkCall(result == nullptr, VelMessages::cannotConstructString(myName), true);
     }
@@ -139,7 +146,8 @@ void VelCMD::checkCall(bool failed, const std::string& msg, bool describeExcepti
     bool pending = myEnv->ExceptionCheck() == JNI_TRUE;
     if (!failed && !pending)
         return;
-    if (pending) {
+    if (pending)
+    {
         // No JNI call but these may follow while an exception is pending.
         if (describeException)
             myEnv->ExceptionDescribe();

@@ -6,7 +6,8 @@
 
 #include <string>
 
-namespace VelMessages {
+namespace VelMessages
+{
 
 const char* const NO_OPTION_SPACE = "VelDaemon::addJVMOption: Insufficient space for option";
 
@@ -43,14 +44,14 @@ inline std::string cannotResetUid(const std::string& name)
 }
 inline std::string cannotClearCapabilities(const std::string& name)
 {
-    return "ERROR:   " + name +
-           " cannot clear the permitted, effective, inheritable, and ambient capabilities.";
+    return "ERROR:   " + name + " cannot clear the permitted, effective, inheritable, and ambient capabilities.";
 }
 
 // The Java main. The hint goes to standard error only, before the message.
 inline std::string notInitializedHint(const std::string& product)
 {
-    return "Error:   " + product + " might not be initialized.\n"
+    return "Error:   " + product +
+           " might not be initialized.\n"
            "         Please run `velinitconfig -a` before executing this command.\n";
 }
 inline std::string cannotLoadClass(const std::string& name, const std::string& javaClass)
@@ -58,11 +59,9 @@ inline std::string cannotLoadClass(const std::string& name, const std::string& j
     return "ERROR:   The command '" + name + "' cannot load the class " + javaClass + ".\n" +
            "Perhaps the command is restricted to administrative users.";
 }
-inline std::string noMainMethod(const std::string& name, const std::string& method,
-                                const std::string& javaClass)
+inline std::string noMainMethod(const std::string& name, const std::string& method, const std::string& javaClass)
 {
-    return "ERROR:   " + name + " cannot find the method " + method + " in the class " + javaClass +
-           ".";
+    return "ERROR:   " + name + " cannot find the method " + method + " in the class " + javaClass + ".";
 }
 inline std::string mainException(const std::string& name)
 {

@@ -7,7 +7,8 @@
 #include <cstring>
 #include <dirent.h>
 
-namespace {
+namespace
+{
 
 // With it present, the caller's own library path, Java home (JAVA_HOME) and class path count.
 const char* const USE_ENV = "VEL_USE_ENV";
@@ -16,18 +17,16 @@ const char* const JAVA_HOME = "JAVA_HOME";
 const char* const pathSeparator = ":";
 
 // Fixed paths below the install base; "%b" stands for the base path.
-const char* const DEFAULT_SHLIB_PATH =
-    "%b/opt/vel/j2re/lib/i386/:%b/opt/vel/j2re/lib/i386/server:"
-    "%b/opt/vel/j2re/lib/i386/native_threads:%b/opt/vel/j2re/lib/i386/hotspot:"
-    "%b/opt/vel/lib/:%b/opt/vel/j2re/lib/:/usr/lib";
+const char* const DEFAULT_SHLIB_PATH = "%b/opt/vel/j2re/lib/i386/:%b/opt/vel/j2re/lib/i386/server:"
+                                       "%b/opt/vel/j2re/lib/i386/native_threads:%b/opt/vel/j2re/lib/i386/hotspot:"
+                                       "%b/opt/vel/lib/:%b/opt/vel/j2re/lib/:/usr/lib";
 const char* const SHLIB_PATH_TAIL = "/opt/orvaconsole/lib";
 const char* const DEFAULT_JAVA_HOME = "%b/opt/vel/j2re/";
 const char* const PATCH_DIR = "%b/opt/vel/patch/";
 const char* const LIB_DIR = "%b/opt/vel/lib/";
 const char* const MAIN_ARCHIVE = "vel.jar";
 const char* const JRE_LIB_DIR = "%b/opt/vel/j2re/lib/";
-const char* const CLASS_PATH_TAIL =
-    "/opt/orvaconsole/webapps/ROOT/ui/jsp/resources:/opt/orvaconsole/lib";
+const char* const CLASS_PATH_TAIL = "/opt/orvaconsole/webapps/ROOT/ui/jsp/resources:/opt/orvaconsole/lib";
 const char* const ARCHIVE_EXT = "jar";
 const char* const BASE_TOKEN = "%b";
 
@@ -44,12 +43,16 @@ void appendEntry(std::string& list, const std::string& entry)
 std::string VelCMD::readBasePath()
 {
     DBG_ENTER("VelCMD::readBasePath");
-    if (myBasePath.empty()) {
+    if (myBasePath.empty())
+    {
         const char* szPATH = getTrustedEnv("VEL_BASE_DIR");
-        if (szPATH != nullptr) {
+        if (szPATH != nullptr)
+        {
             DBG_STR(szPATH);
             myBasePath = szPATH;
-        } else {
+        }
+        else
+        {
             myBasePath.clear();
         }
         DBG_STR(myBasePath.c_str());
@@ -63,7 +66,8 @@ void VelCMD::insertInstallDir(std::string& path)
     DBG_ENTER("\"insertInstallDir\"");
     std::string base = readBasePath();
     std::string::size_type at = path.find(BASE_TOKEN);
-    while (at != std::string::npos) {
+    while (at != std::string::npos)
+    {
         path.replace(at, strlen(BASE_TOKEN), base);
         // Go on behind the inserted text, so a token inside the base path stays as it is.
         at = path.find(BASE_TOKEN, at + base.size());
@@ -77,10 +81,13 @@ std::string VelCMD::readShlibPath()
     std::string result;
     bool useEnv = getTrustedEnv(USE_ENV) != nullptr;
     const char* external = useEnv ? getenv("LD_LIBRARY_PATH") : nullptr;
-    if (external != nullptr) {
+    if (external != nullptr)
+    {
         DBG_MSG("VEL_USE_ENV is set - using external shared library path");
         result = external;
-    } else {
+    }
+    else
+    {
         if (useEnv)
             DBG_MSG("Library path does not appear to be set.  Setting to default.");
         else
@@ -101,17 +108,23 @@ std::string VelCMD::readJavaHome()
     DBG_ENTER("VelCMD::readJavaHome");
     std::string result;
     const char* external = nullptr;
-    if (getTrustedEnv(USE_ENV) != nullptr) {
+    if (getTrustedEnv(USE_ENV) != nullptr)
+    {
         DBG_MSG("VEL_USE_ENV is set - using external JAVA_HOME");
         external = getenv(JAVA_HOME);
         if (external == nullptr)
             DBG_MSG("Java Home does not appear to be set.  Setting to default.");
-    } else {
+    }
+    else
+    {
         DBG_MSG("VEL_USE_ENV is not set");
     }
-    if (external != nullptr) {
+    if (external != nullptr)
+    {
         result = external;
-    } else {
+    }
+    else
+    {
         result = DEFAULT_JAVA_HOME;
         insertInstallDir(result);
     }
@@ -124,10 +137,12 @@ std::string VelCMD::readClassPath()
 {
     DBG_ENTER("VelCMD::readClassPath");
     std::string classPath;
-    if (getTrustedEnv(USE_ENV) != nullptr) {
+    if (getTrustedEnv(USE_ENV) != nullptr)
+    {
         DBG_MSG("VEL_USE_ENV value is set -- attempt use the environment class path.");
         const char* external = getenv("CLASSPATH");
-        if (external != nullptr) {
+        if (external != nullptr)
+        {
             DBG_MSG("Environment class path defined -- using it.");
             classPath = external;
         }
@@ -177,17 +192,20 @@ std::string VelCMD::getFilesFromDir(std::string dir, std::string ext)
 
     DBG_MSG("open directory.");
     DIR* directory = opendir(dir.c_str());
-    if (directory == nullptr) {
+    if (directory == nullptr)
+    {
         DBG_LEAVE("VelCMD::getFilesFromDir");
         return pathList;
     }
     DBG_MSG("Begin while.");
-    while (struct dirent* dirStruct = readdir(directory)) {
+    while (struct dirent* dirStruct = readdir(directory))
+    {
         DBG_MSG("get filename.");
         DBG_STR(dirStruct->d_name);
         std::string filename = dirStruct->d_name;
         DBG_STR(filename);
-        if (hasArchiveSuffix(dirStruct->d_name, suffix)) {
+        if (hasArchiveSuffix(dirStruct->d_name, suffix))
+        {
             const char* index = strstr(dirStruct->d_name, suffix.c_str());
             DBG_STR(index);
             appendEntry(pathList, dir + filename);

@@ -21,7 +21,8 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
+namespace
+{
 
 const char* const AUTHENTICATE_CLASS = "com/orva/vel/utilities/authenticate/VelAuthenticate";
 
@@ -72,7 +73,8 @@ bool listThreads(std::vector<pid_t>& threads)
     DIR* tasks = opendir("/proc/self/task");
     if (tasks == nullptr)
         return false;
-    while (const struct dirent* entry = readdir(tasks)) {
+    while (const struct dirent* entry = readdir(tasks))
+    {
         char* end = nullptr;
         long tid = strtol(entry->d_name, &end, 10);
         if (end != entry->d_name && *end == '\0' && tid > 0)
@@ -93,8 +95,10 @@ bool threadHoldsCapabilities(pid_t tid)
     int found = 0;
     bool holds = false;
     char line[256];
-    while (fgets(line, sizeof line, status) != nullptr) {
-        for (const char* set : sets) {
+    while (fgets(line, sizeof line, status) != nullptr)
+    {
+        for (const char* set : sets)
+        {
             size_t length = strlen(set);
             if (strncmp(line, set, length) != 0)
                 continue;
@@ -116,17 +120,20 @@ bool threadExists(pid_t tid)
 // Asks one other thread to clear its own capabilities and waits for its answer.
 bool askThread(pid_t tid, int signal)
 {
-    while (sem_trywait(&s_threadAnswered) == 0) {
+    while (sem_trywait(&s_threadAnswered) == 0)
+    {
         // a late answer of a thread that ended meanwhile
     }
     s_threadCleared = 0;
     if (syscall(SYS_tgkill, getpid(), tid, signal) != 0)
-        return errno == ESRCH;   // it has ended
-    for (long waited = 0; waited < ANSWER_TIMEOUT_MS; waited += ANSWER_POLL_MS) {
+        return errno == ESRCH; // it has ended
+    for (long waited = 0; waited < ANSWER_TIMEOUT_MS; waited += ANSWER_POLL_MS)
+    {
         timespec deadline{};
         clock_gettime(CLOCK_REALTIME, &deadline);
         deadline.tv_nsec += ANSWER_POLL_MS * 1000000L;
-        if (deadline.tv_nsec >= 1000000000L) {
+        if (deadline.tv_nsec >= 1000000000L)
+        {
             deadline.tv_sec += 1;
             deadline.tv_nsec -= 1000000000L;
         }
@@ -135,7 +142,7 @@ bool askThread(pid_t tid, int signal)
         if (errno != ETIMEDOUT && errno != EINTR)
             return false;
         if (!threadExists(tid))
-            return true;   // it ended before it handled the signal
+            return true; // it ended before it handled the signal
     }
     return false;
 }
@@ -143,7 +150,8 @@ bool askThread(pid_t tid, int signal)
 // A real-time signal that nobody in the process handles, or 0.
 int findUnusedSignal(struct sigaction& previous)
 {
-    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) {
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal)
+    {
         if (sigaction(signal, nullptr, &previous) == 0 && (previous.sa_flags & SA_SIGINFO) == 0 &&
             previous.sa_handler == SIG_DFL)
             return signal;
@@ -156,11 +164,13 @@ bool askEveryThread(int signal)
 {
     pid_t self = currentThreadId();
     std::vector<pid_t> threads;
-    for (int pass = 0; pass < MAX_PASSES; ++pass) {
+    for (int pass = 0; pass < MAX_PASSES; ++pass)
+    {
         if (!listThreads(threads))
             return false;
         bool anyHeld = false;
-        for (pid_t tid : threads) {
+        for (pid_t tid : threads)
+        {
             if (!threadHoldsCapabilities(tid))
                 continue;
             anyHeld = true;
@@ -183,8 +193,9 @@ bool VelPriv::startsPrivileged()
     __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
     if (syscall(SYS_capget, &header, data) != 0)
-        return true;   // what cannot be read counts as held
-    for (const __user_cap_data_struct& word : data) {
+        return true; // what cannot be read counts as held
+    for (const __user_cap_data_struct& word : data)
+    {
         if (word.permitted != 0 || word.effective != 0 || word.inheritable != 0)
             return true;
     }
@@ -207,20 +218,20 @@ bool VelPriv::clearCapabilities()
 {
     if (!clearOwnCapabilities())
         return false;
-    struct sigaction previous {};
+    struct sigaction previous = {};
     int signal = findUnusedSignal(previous);
     if (signal == 0)
         return false;
     if (sem_init(&s_threadAnswered, 0, 0) != 0)
         return false;
-    struct sigaction action {};
+    struct sigaction action = {};
     action.sa_handler = clearCapabilitiesOnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     if (sigaction(signal, &action, nullptr) != 0)
         return false;
     if (!askEveryThread(signal))
-        return false;   // the handler stays: a late answer must not meet the default action
+        return false; // the handler stays: a late answer must not meet the default action
     sigaction(signal, &previous, nullptr);
     sem_destroy(&s_threadAnswered);
     return true;
@@ -256,8 +267,8 @@ void VelCMD::resetUID()
     // setuid alone keeps the saved user ID of a non-root owner, from which the privileges
     // could be taken back: set all three and check that all three hold.
     uid_t real = 0, effective = 0, saved = 0;
-    if (setresuid(origUID, origUID, origUID) < 0 || getresuid(&real, &effective, &saved) < 0 ||
-        real != origUID || effective != origUID || saved != origUID)
+    if (setresuid(origUID, origUID, origUID) < 0 || getresuid(&real, &effective, &saved) < 0 || real != origUID ||
+        effective != origUID || saved != origUID)
         errorExit(1, VelMessages::cannotResetUid(myName).c_str());
     // File capabilities survive a setresuid to the same user ID, and inheritable ones any setresuid.
     if (secure && !VelPriv::clearCapabilities())

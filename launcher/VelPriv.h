@@ -5,7 +5,8 @@
 
 #include <sys/types.h>
 
-class VelPriv {
+class VelPriv
+{
 public:
     // Whether the process started with privileges that a caller must not reach: a secure start, or
     // a capability in any set, whoever gave it (file capabilities, a starter that kept its own,

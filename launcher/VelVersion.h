@@ -6,7 +6,8 @@
 
 extern const char* const PRODUCT;
 
-class VelVersion {
+class VelVersion
+{
 public:
     static std::string getProductName();
 };

@@ -19,7 +19,8 @@ FILE* stddbg = nullptr;
 int indent = 0;
 char indentSpaces[INDENT_BUFFER_SIZE] = "";
 
-namespace {
+namespace
+{
 
 // Rebuilds the indentation string from the counter, cut to what the buffer holds.
 void fillIndentSpaces(int count)
@@ -41,7 +42,7 @@ void writeDateBanner()
     if (local == nullptr)
         return;
     // asctime's fixed English form is the banner's format, whatever the locale.
-    const char* text = asctime(local);  // NOLINT(bugprone-unsafe-functions,cert-msc24-c,cert-msc33-c)
+    const char* text = asctime(local); // NOLINT(bugprone-unsafe-functions,cert-msc24-c,cert-msc33-c)
     if (text == nullptr)
         return;
     fprintf(stddbg, "%s\n", text);
@@ -50,13 +51,13 @@ void writeDateBanner()
 // Why an opened trace file is not used (an errno value), or 0 once it has been emptied.
 int refuseOrEmpty(int fd)
 {
-    struct stat status {};
+    struct stat status = {};
     if (fstat(fd, &status) < 0)
         return errno;
     if (!S_ISREG(status.st_mode))
         return EINVAL;
     if (status.st_nlink != 1)
-        return EMLINK;   // a hard link to some other file
+        return EMLINK; // a hard link to some other file
     if (ftruncate(fd, 0) < 0)
         return errno;
     return 0;
@@ -73,11 +74,12 @@ FILE* openTraceFile(const char* path)
         return nullptr;
     int err = refuseOrEmpty(fd);
     FILE* stream = err == 0 ? fdopen(fd, "w") : nullptr;
-    if (stream == nullptr) {
+    if (stream == nullptr)
+    {
         if (err == 0)
             err = errno;
         // fdopen failed or was not called: fd is still open and ours.
-        close(fd);  // cppcheck-suppress doubleFree
+        close(fd); // cppcheck-suppress doubleFree
         errno = err;
     }
     return stream;
@@ -87,9 +89,11 @@ FILE* openTraceFile(const char* path)
 
 void debug_initialize(int level, const char* envVar, const char* path)
 {
-    if (stddbg == nullptr) {
+    if (stddbg == nullptr)
+    {
         stddbg = openTraceFile(path);
-        if (stddbg == nullptr) {
+        if (stddbg == nullptr)
+        {
             int err = errno;
             fprintf(stderr, "Can't open debug trace file. '%s'\n", path);
             fprintf(stderr, "Error #%d - %s\n", err, strerror(err));
@@ -102,7 +106,8 @@ void debug_initialize(int level, const char* envVar, const char* path)
     _Debug |= static_cast<uint32_t>(level);
     // Parse a copy: the list is cut up in place and the environment must stay intact.
     const char* value = getenv(envVar);
-    if (value != nullptr) {
+    if (value != nullptr)
+    {
         std::string list(value);
         parseDebugString(list.data(), &_Debug);
     }
@@ -113,11 +118,12 @@ void parseDebugString(char* list, uint32_t* mask)
     if (list == nullptr)
         return;
     char* savePtr = nullptr;
-    for (const char* field = strtok_r(list, ",", &savePtr); field != nullptr;
-         field = strtok_r(nullptr, ",", &savePtr)) {
+    for (const char* field = strtok_r(list, ",", &savePtr); field != nullptr; field = strtok_r(nullptr, ",", &savePtr))
+    {
         // 64 bits on every target: a large level reads the same on a 32-bit one.
         long long number = strtoll(field, nullptr, 10);
-        if (number >= 32) {
+        if (number >= 32)
+        {
             fprintf(stderr, "DBG: Bad debug level number - %lld\n", number);
             continue;
         }

@@ -21,27 +21,25 @@ __attribute__((target("avx2"))) std::size_t decodeWithAvx2(const unsigned char* 
 {
     // Classes by high nibble: 0x2 '+' '/', 0x3 digits, 0x4 0x6 letters from
     // 'A' 'a', 0x5 0x7 letters to 'Z' 'z'; 0x10 for a nibble that never is.
-    const __m256i highClass = _mm256_setr_epi8(
-        0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10,
-        0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10);
+    const __m256i highClass = _mm256_setr_epi8(0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10,
+                                               0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08,
+                                               0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10);
     // Per low nibble, the high-nibble classes in which it is not a character.
-    const __m256i lowClass = _mm256_setr_epi8(
-        0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13, 0x1A, 0x1B, 0x1B, 0x1B, 0x1A,
-        0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13, 0x1A, 0x1B, 0x1B, 0x1B, 0x1A);
+    const __m256i lowClass = _mm256_setr_epi8(0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13, 0x1A,
+                                              0x1B, 0x1B, 0x1B, 0x1A, 0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11,
+                                              0x11, 0x11, 0x13, 0x1A, 0x1B, 0x1B, 0x1B, 0x1A);
     // What to add to a character to get its value, by high nibble; '/'
     // (high nibble 2) is moved to index 1.
-    const __m256i shift = _mm256_setr_epi8(
-        0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0,
-        0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m256i shift = _mm256_setr_epi8(0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0, 0, 16, 19, 4, -65,
+                                           -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0);
     const __m256i nibble = _mm256_set1_epi8(0x0F);
     const __m256i slash = _mm256_set1_epi8('/');
     // Within each 32-bit lane: a<<6|b and c<<6|d, then (a<<6|b)<<12 | (c<<6|d).
     const __m256i pairs = _mm256_set1_epi32(0x01400140);
     const __m256i quads = _mm256_set1_epi32(0x00011000);
     // The three bytes of each lane, first byte first, 12 per 128-bit half ...
-    const __m256i bytes = _mm256_setr_epi8(
-        2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1,
-        2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
+    const __m256i bytes = _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1, 2, 1, 0, 6, 5, 4, 10,
+                                           9, 8, 14, 13, 12, -1, -1, -1, -1);
     // ... and the two halves' 12 bytes next to each other.
     const __m256i halves = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
 
@@ -69,7 +67,7 @@ bool hasAvx2()
     static const bool s_hasAvx2 = __builtin_cpu_supports("avx2");
     return s_hasAvx2;
 }
-}  // namespace
+} // namespace
 
 std::size_t decodeBase64Blocks(const unsigned char* in, std::size_t length, unsigned char* out)
 {

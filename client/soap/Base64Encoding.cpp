@@ -26,7 +26,7 @@ inline void putGroup(char* out, uint32_t bits)
     std::memcpy(out, s_pairs.pair[bits >> 12], 2);
     std::memcpy(out + 2, s_pairs.pair[bits & 0xFFF], 2);
 }
-}
+} // namespace
 
 std::size_t encodeBase64(const unsigned char* in, std::size_t length, char* out)
 {

@@ -12,8 +12,8 @@
 // them after the context's memory is freed, without copying the bytes.
 struct ClifByteArray
 {
-    unsigned char* __ptr = nullptr;  // NOLINT(bugprone-reserved-identifier): gSOAP's array members
-    int __size = 0;                  // NOLINT(bugprone-reserved-identifier)
+    unsigned char* __ptr = nullptr; // NOLINT(bugprone-reserved-identifier): gSOAP's array members
+    int __size = 0;                 // NOLINT(bugprone-reserved-identifier)
     std::shared_ptr<unsigned char> m_owner;
 };
 

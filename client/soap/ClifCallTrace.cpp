@@ -119,8 +119,8 @@ void deleteTrace(struct soap* /*context*/, struct soap_plugin* plugin)
 
 int createTrace(struct soap* context, struct soap_plugin* plugin, void* /*argument*/)
 {
-    auto* data = new (std::nothrow) CallTrace{ClifCallRecord(), {0, 0}, context->fopen, context->fsend,
-                                              context->frecv, context->fparse};
+    auto* data = new (std::nothrow)
+        CallTrace{ClifCallRecord(), {0, 0}, context->fopen, context->fsend, context->frecv, context->fparse};
     if (!data)
         return SOAP_EOM;
     plugin->id = s_pluginId;
@@ -138,7 +138,7 @@ std::string count(unsigned long long bytes)
 {
     return std::to_string(bytes) + " B";
 }
-}
+} // namespace
 
 namespace ClifCallTrace
 {
@@ -215,4 +215,4 @@ std::string describe(const ClifCallRecord& call, int rc)
         line += ", new connection, plain HTTP";
     return line;
 }
-}
+} // namespace ClifCallTrace

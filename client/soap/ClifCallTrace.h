@@ -20,7 +20,7 @@ struct ClifCallRecord
     unsigned long long bytesIn = 0;
     double milliseconds = 0;
     bool newConnection = false;
-    std::string tlsVersion;  // empty over plain HTTP or without a new connection
+    std::string tlsVersion; // empty over plain HTTP or without a new connection
     bool tlsResumed = false;
     std::string peerSubject;
     std::string peerIssuer;
@@ -53,6 +53,6 @@ const ClifCallRecord* lastCall(const struct soap* context);
 
 // The trace line of a call, without the program name.
 std::string describe(const ClifCallRecord& call, int rc);
-}
+} // namespace ClifCallTrace
 
 #endif

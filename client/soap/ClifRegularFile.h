@@ -17,7 +17,8 @@ inline int checkRegularFile(const std::string& path)
 {
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat info;
-    if (fd < 0) {
+    if (fd < 0)
+    {
         int error = errno != 0 ? errno : EIO;
         // A UNIX socket cannot be opened at all (ENXIO): it counts as any other file that is not
         // a regular file.

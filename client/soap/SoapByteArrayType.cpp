@@ -18,18 +18,17 @@ namespace
 {
 bool typedAsBytes(struct soap* soap, const char* type)
 {
-    return !*soap->type || !soap_match_tag(soap, soap->type, type)
-           || !soap_match_tag(soap, soap->type, ":base64Binary")
-           || !soap_match_tag(soap, soap->type, ":base64");
+    return !*soap->type || !soap_match_tag(soap, soap->type, type) ||
+           !soap_match_tag(soap, soap->type, ":base64Binary") || !soap_match_tag(soap, soap->type, ":base64");
 }
 
 // The runtime's markers that soap_get returns for markup (stdsoap2.cpp).
-constexpr soap_wchar kMarkupLt = -2;  // '<' of a start tag
-constexpr soap_wchar kMarkupTt = -3;  // "</" of an end tag
-constexpr soap_wchar kMarkupAp = -6;  // the lowest marker; below it, a character reference
+constexpr soap_wchar kMarkupLt = -2; // '<' of a start tag
+constexpr soap_wchar kMarkupTt = -3; // "</" of an end tag
+constexpr soap_wchar kMarkupAp = -6; // the lowest marker; below it, a character reference
 
-constexpr unsigned char kBlank = 64;    // ignored between the characters
-constexpr unsigned char kSpecial = 65;  // left to soap_get: markup, '=', references, errors
+constexpr unsigned char kBlank = 64;   // ignored between the characters
+constexpr unsigned char kSpecial = 65; // left to soap_get: markup, '=', references, errors
 
 // Value of each input byte: 0-63 for the Base64 alphabet, kBlank for the
 // runtime's blanks (every byte up to 32), kSpecial for all others.
@@ -175,8 +174,8 @@ void decodeBuffered(struct soap* soap, ByteSink& sink, Base64Group& group)
             out += blocks / 4 * 3;
             while (end - i >= 4)
             {
-                const uint32_t word = s_groups.part[0][in[i]] | s_groups.part[1][in[i + 1]]
-                                      | s_groups.part[2][in[i + 2]] | s_groups.part[3][in[i + 3]];
+                const uint32_t word = s_groups.part[0][in[i]] | s_groups.part[1][in[i + 1]] |
+                                      s_groups.part[2][in[i + 2]] | s_groups.part[3][in[i + 3]];
                 if (word & kNotInGroup)
                     break;
                 storeGroup(out, word);
@@ -211,8 +210,7 @@ void decodeBuffered(struct soap* soap, ByteSink& sink, Base64Group& group)
 
 // The end of the text ('=' or markup): the last partial group gives its
 // bytes; after '=' the rest of the text is skipped up to the next markup.
-bool finishText(struct soap* soap, ByteSink& sink, const Base64Group& group, soap_wchar c,
-                ClifByteArray* a)
+bool finishText(struct soap* soap, ByteSink& sink, const Base64Group& group, soap_wchar c, ClifByteArray* a)
 {
     if (!sink.reserve(2))
     {
@@ -249,7 +247,7 @@ bool finishText(struct soap* soap, ByteSink& sink, const Base64Group& group, soa
     soap_unget(soap, c);
     return true;
 }
-}  // namespace
+} // namespace
 
 // Buffered bytes are decoded in place of the input buffer; a byte that is
 // markup, '=', a reference or an error, and any byte while the runtime holds
@@ -340,7 +338,7 @@ int putBase64Text(struct soap* soap, const unsigned char* bytes, int size)
         return SOAP_OK;
     }
     char text[16384];
-    constexpr std::size_t kPieceBytes = sizeof text / 4 * 3;  // whole groups: '=' only at the end
+    constexpr std::size_t kPieceBytes = sizeof text / 4 * 3; // whole groups: '=' only at the end
     while (left > 0)
     {
         std::size_t piece = left < kPieceBytes ? left : kPieceBytes;
@@ -351,21 +349,19 @@ int putBase64Text(struct soap* soap, const unsigned char* bytes, int size)
     }
     return SOAP_OK;
 }
-}
+} // namespace
 
-int soap_out_xsd__base64Binary(struct soap* soap, const char* tag, int id, const ClifByteArray* a,
-                               const char* type)
+int soap_out_xsd__base64Binary(struct soap* soap, const char* tag, int id, const ClifByteArray* a, const char* type)
 {
     id = soap_element_id(soap, tag, id, a, a->__ptr, a->__size, type, SOAP_TYPE_xsd__base64Binary, nullptr);
     if (id < 0)
-        return soap->error;  // written as nil or as a reference
+        return soap->error; // written as nil or as a reference
     if (soap_element_begin_out(soap, tag, id, type) || putBase64Text(soap, a->__ptr, a->__size))
         return soap->error;
     return soap_element_end_out(soap, tag);
 }
 
-ClifByteArray* soap_in_xsd__base64Binary(struct soap* soap, const char* tag, ClifByteArray* a,
-                                         const char* type)
+ClifByteArray* soap_in_xsd__base64Binary(struct soap* soap, const char* tag, ClifByteArray* a, const char* type)
 {
     if (soap_element_begin_in(soap, tag, 1, nullptr))
         return nullptr;
@@ -374,9 +370,8 @@ ClifByteArray* soap_in_xsd__base64Binary(struct soap* soap, const char* tag, Cli
         soap->error = SOAP_TYPE;
         return nullptr;
     }
-    a = static_cast<ClifByteArray*>(soap_id_enter(soap, soap->id, a, SOAP_TYPE_xsd__base64Binary,
-                                                  sizeof(ClifByteArray), soap->type, soap->arrayType,
-                                                  soap_instantiate, soap_fbase));
+    a = static_cast<ClifByteArray*>(soap_id_enter(soap, soap->id, a, SOAP_TYPE_xsd__base64Binary, sizeof(ClifByteArray),
+                                                  soap->type, soap->arrayType, soap_instantiate, soap_fbase));
     if (!a)
         return nullptr;
     soap_default_xsd__base64Binary(soap, a);
@@ -389,8 +384,8 @@ ClifByteArray* soap_in_xsd__base64Binary(struct soap* soap, const char* tag, Cli
     {
         // A reference (href) to bytes given elsewhere in the message.
         a = static_cast<ClifByteArray*>(soap_id_forward(soap, soap->href, a, 0, SOAP_TYPE_xsd__base64Binary,
-                                                        SOAP_TYPE_xsd__base64Binary, sizeof(ClifByteArray),
-                                                        0, soap_finsert, soap_fbase));
+                                                        SOAP_TYPE_xsd__base64Binary, sizeof(ClifByteArray), 0,
+                                                        soap_finsert, soap_fbase));
         if (soap->body && soap_element_end_in(soap, tag))
             return nullptr;
     }

@@ -26,8 +26,8 @@ int (*s_runtimePost)(struct soap*, const char*, const char*, int, const char*, c
 int (*s_runtimePostHeader)(struct soap*, const char*, const char*) = nullptr;
 
 // Runs on the connected socket, just before the request goes out.
-int postOnGuardedSocket(struct soap* context, const char* endpoint, const char* host, int port,
-                        const char* path, const char* action, ULONG64 count)
+int postOnGuardedSocket(struct soap* context, const char* endpoint, const char* host, int port, const char* path,
+                        const char* action, ULONG64 count)
 {
     if (soap_valid_socket(context->socket))
     {
@@ -43,7 +43,7 @@ int postHeaderWithoutEncodings(struct soap* context, const char* key, const char
         return SOAP_OK;
     return s_runtimePostHeader(context, key, value);
 }
-}
+} // namespace
 
 int checkSoapCall(struct soap* context, const char* endpoint, const char* operation)
 {
@@ -55,8 +55,7 @@ int checkSoapCall(struct soap* context, const char* endpoint, const char* operat
         return SOAP_OK;
     soap_begin(context);
     context->errnum = ECONNREFUSED;
-    return soap_set_receiver_error(context, strerror(ECONNREFUSED),
-                                   "connect failed in tcp_connect()", SOAP_TCP_ERROR);
+    return soap_set_receiver_error(context, strerror(ECONNREFUSED), "connect failed in tcp_connect()", SOAP_TCP_ERROR);
 }
 
 int endSoapCall(struct soap* context, int rc)

@@ -24,8 +24,8 @@ struct KeptConnection
     SOAP_SOCKET (*runtimeOpen)(struct soap*, const char*, const char*, int);
     int (*runtimeDisconnect)(struct soap*);
     int (*runtimeFinalReceive)(struct soap*);
-    ULONG64 bodyStart;          // bytes of the reply before its body
-    bool bodyUncheckable;       // compressed: where its bytes end on the wire cannot be told
+    ULONG64 bodyStart;    // bytes of the reply before its body
+    bool bodyUncheckable; // compressed: where its bytes end on the wire cannot be told
     Clock::time_point idleSince;
     SoapConnectionUse use;
 };
@@ -68,8 +68,7 @@ int checkReplyEnd(struct soap* context)
         {
             ULONG64 held = (context->buflen - context->bufidx) + (context->ahead != 0 ? 1 : 0);
             ULONG64 taken = bytesTaken(context) - kept->bodyStart;
-            if (kept->bodyUncheckable || attachments || context->length == 0 ||
-                taken + held != context->length)
+            if (kept->bodyUncheckable || attachments || context->length == 0 || taken + held != context->length)
                 context->keep_alive = 0;
             else
             {
@@ -181,8 +180,8 @@ void deleteKept(struct soap* /*context*/, struct soap_plugin* plugin)
 
 int createKept(struct soap* context, struct soap_plugin* plugin, void* /*argument*/)
 {
-    auto* data = new (std::nothrow) KeptConnection{context->fparse, context->fopen, context->fdisconnect,
-                                                   context->fpreparefinalrecv, 0, false, Clock::now(), {}};
+    auto* data = new (std::nothrow) KeptConnection{
+        context->fparse, context->fopen, context->fdisconnect, context->fpreparefinalrecv, 0, false, Clock::now(), {}};
     if (!data)
         return SOAP_EOM;
     plugin->id = s_pluginId;
@@ -210,7 +209,7 @@ std::string serverOf(const char* endpoint)
     size_t end = url.find_first_of("/?#", scheme + 3);
     return url.substr(0, end);
 }
-}
+} // namespace
 
 int keepSoapConnections(struct soap* context)
 {
@@ -221,8 +220,7 @@ int keepSoapConnections(struct soap* context)
     return soap_register_plugin(context, createKept);
 }
 
-bool handOverSoapConnection(struct soap* from, const char* fromEndpoint, struct soap* to,
-                            const char* toEndpoint)
+bool handOverSoapConnection(struct soap* from, const char* fromEndpoint, struct soap* to, const char* toEndpoint)
 {
     if (!from)
         return false;

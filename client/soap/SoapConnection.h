@@ -28,8 +28,7 @@ int keepSoapConnections(struct soap* context);
 // alike, and the connection may carry another call; returns whether it did. Otherwise closes
 // the connection of `from`, so that its TLS session can be offered by `to` and a server that
 // serves one connection at a time is free for the next.
-bool handOverSoapConnection(struct soap* from, const char* fromEndpoint, struct soap* to,
-                            const char* toEndpoint);
+bool handOverSoapConnection(struct soap* from, const char* fromEndpoint, struct soap* to, const char* toEndpoint);
 
 // Closes the context's connection, if any, without waiting for the server's part of the close.
 void closeSoapConnection(struct soap* context);
@@ -37,8 +36,8 @@ void closeSoapConnection(struct soap* context);
 // What the context's last call went over.
 struct SoapConnectionUse
 {
-    bool reused = false;        // a connection kept from an earlier call (or handed over)
-    unsigned opened = 0;        // connections this context has opened so far
+    bool reused = false; // a connection kept from an earlier call (or handed over)
+    unsigned opened = 0; // connections this context has opened so far
 };
 SoapConnectionUse soapConnectionUse(const struct soap* context);
 

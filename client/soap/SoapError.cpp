@@ -8,7 +8,7 @@ std::string textOf(const char** field)
 {
     return field && *field ? std::string(*field) : std::string();
 }
-}
+} // namespace
 
 SoapError SoapError::fromContext(struct soap* context)
 {

@@ -15,8 +15,7 @@ struct SoapError
 
     SoapError(const std::string& code, const std::string& string, const std::string& detail)
         : faultCode(code), faultString(string), faultDetail(detail)
-    {
-    }
+    {}
 
     // Copies the fault that the runtime context holds after a failed call.
     static SoapError fromContext(struct soap* context);

@@ -12,24 +12,24 @@ const char s_pluginId[] = "clif-reply-limits";
 // Where the reader stands in the message.
 enum class Phase
 {
-    Start,   // nothing seen yet but blanks
-    Header,  // in the HTTP header, or in a body that is not parsed as XML (an HTTP error)
-    Body,    // in the XML, which is looked at
+    Start,  // nothing seen yet but blanks
+    Header, // in the HTTP header, or in a body that is not parsed as XML (an HTTP error)
+    Body,   // in the XML, which is looked at
 };
 
 // Where the reader stands in the XML.
 enum class Markup
 {
-    Text,     // between tags
-    Open,     // just after '<'
-    Start,    // in a start tag, outside any attribute value
-    Value,    // in an attribute value
-    End,      // in an end tag
-    Pi,       // in <?...?>
-    Bang,     // just after "<!"
-    Comment,  // in <!--...-->
-    Cdata,    // in <![CDATA[...]]>
-    Declaration,  // in another <!...>
+    Text,        // between tags
+    Open,        // just after '<'
+    Start,       // in a start tag, outside any attribute value
+    Value,       // in an attribute value
+    End,         // in an end tag
+    Pi,          // in <?...?>
+    Bang,        // just after "<!"
+    Comment,     // in <!--...-->
+    Cdata,       // in <![CDATA[...]]>
+    Declaration, // in another <!...>
 };
 
 struct ReplyLimits
@@ -40,12 +40,12 @@ struct ReplyLimits
 
     Phase phase;
     Markup markup;
-    bool afterMarkup;     // only blanks since the last markup ended
-    size_t blanks;        // blanks in a row since then
-    unsigned attributes;  // of the start tag being read
-    char quote;           // the quote that ends the attribute value
+    bool afterMarkup;    // only blanks since the last markup ended
+    size_t blanks;       // blanks in a row since then
+    unsigned attributes; // of the start tag being read
+    char quote;          // the quote that ends the attribute value
     bool tooManyAttributes;
-    char last[2];         // the two bytes before, for the ends of comments, CDATA and <?...?>
+    char last[2]; // the two bytes before, for the ends of comments, CDATA and <?...?>
 
     void beginMessage()
     {
@@ -71,7 +71,7 @@ ReplyLimits* limitsOf(struct soap* context)
 
 bool isBlank(unsigned char c)
 {
-    return c <= 32;  // as the runtime counts blanks
+    return c <= 32; // as the runtime counts blanks
 }
 
 int refuse(struct soap* context, const char* fault, const char* detail, int error)
@@ -145,8 +145,7 @@ bool keepByte(ReplyLimits& limits, unsigned char c)
             break;
         return true;
     case Markup::End:
-    case Markup::Declaration:
-        break;
+    case Markup::Declaration: break;
     }
     if (c == '>' && limits.markup != Markup::Value)
     {
@@ -288,7 +287,7 @@ int createLimits(struct soap* context, struct soap_plugin* plugin, void* /*argum
     context->fpreparerecv = prepareRecv;
     return SOAP_OK;
 }
-}
+} // namespace
 
 int limitReplies(struct soap* context)
 {

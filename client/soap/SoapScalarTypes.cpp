@@ -44,8 +44,8 @@ void soap_default_xsd__boolean(struct soap* soap, bool* a)
 int soap_out_xsd__boolean(struct soap* soap, const char* tag, int id, const bool* a, const char* type)
 {
     (void)type;
-    if (soap_element_begin_out(soap, tag, soap_embedded_id(soap, id, a, SOAP_TYPE_xsd__boolean), nullptr)
-        || soap_send(soap, soap_xsd__boolean2s(soap, *a)))
+    if (soap_element_begin_out(soap, tag, soap_embedded_id(soap, id, a, SOAP_TYPE_xsd__boolean), nullptr) ||
+        soap_send(soap, soap_xsd__boolean2s(soap, *a)))
         return soap->error;
     return soap_element_end_out(soap, tag);
 }
@@ -55,8 +55,8 @@ bool* soap_in_xsd__boolean(struct soap* soap, const char* tag, bool* a, const ch
     (void)type;
     if (soap_element_begin_in(soap, tag, 0, nullptr))
         return nullptr;
-    a = static_cast<bool*>(soap_id_enter(soap, soap->id, a, SOAP_TYPE_xsd__boolean, sizeof(bool), nullptr,
-                                         nullptr, nullptr, nullptr));
+    a = static_cast<bool*>(
+        soap_id_enter(soap, soap->id, a, SOAP_TYPE_xsd__boolean, sizeof(bool), nullptr, nullptr, nullptr, nullptr));
     if (!a)
         return nullptr;
     if (*soap->href != '#')
@@ -67,8 +67,8 @@ bool* soap_in_xsd__boolean(struct soap* soap, const char* tag, bool* a, const ch
     }
     else
     {
-        a = static_cast<bool*>(soap_id_forward(soap, soap->href, a, 0, SOAP_TYPE_xsd__boolean,
-                                               SOAP_TYPE_xsd__boolean, sizeof(bool), 0, nullptr, nullptr));
+        a = static_cast<bool*>(soap_id_forward(soap, soap->href, a, 0, SOAP_TYPE_xsd__boolean, SOAP_TYPE_xsd__boolean,
+                                               sizeof(bool), 0, nullptr, nullptr));
         if (soap->body && soap_element_end_in(soap, tag))
             return nullptr;
     }

@@ -10,19 +10,18 @@ namespace
 {
 bool typedAsString(struct soap* soap)
 {
-    return !*soap->type || !soap_match_tag(soap, soap->type, "xsd:string")
-           || !soap_match_tag(soap, soap->type, "SOAP-ENC:string");
+    return !*soap->type || !soap_match_tag(soap, soap->type, "xsd:string") ||
+           !soap_match_tag(soap, soap->type, "SOAP-ENC:string");
 }
-}
+} // namespace
 
-int soap_out_xsd__string(struct soap* soap, const char* tag, int id, const std::string* s,
-                         const char* type)
+int soap_out_xsd__string(struct soap* soap, const char* tag, int id, const std::string* s, const char* type)
 {
     if (s->empty())
         return (soap->mode & SOAP_C_NILSTRING) ? soap_element_null(soap, tag, id, type)
                                                : soap_element_empty(soap, tag, id, type);
-    if (soap_element_begin_out(soap, tag, soap_embedded_id(soap, id, s, SOAP_TYPE_xsd__string), type)
-        || soap_string_out(soap, s->c_str(), 0) || soap_element_end_out(soap, tag))
+    if (soap_element_begin_out(soap, tag, soap_embedded_id(soap, id, s, SOAP_TYPE_xsd__string), type) ||
+        soap_string_out(soap, s->c_str(), 0) || soap_element_end_out(soap, tag))
         return soap->error;
     return SOAP_OK;
 }
@@ -43,9 +42,8 @@ std::string* soap_in_xsd__string(struct soap* soap, const char* tag, std::string
         s->erase();
     if (soap->body && *soap->href != '#')
     {
-        s = static_cast<std::string*>(soap_id_enter(soap, soap->id, s, SOAP_TYPE_xsd__string,
-                                                    sizeof(std::string), soap->type, soap->arrayType,
-                                                    soap_instantiate, soap_fbase));
+        s = static_cast<std::string*>(soap_id_enter(soap, soap->id, s, SOAP_TYPE_xsd__string, sizeof(std::string),
+                                                    soap->type, soap->arrayType, soap_instantiate, soap_fbase));
         if (s)
         {
             const char* text = soap_string_in(soap, 1, 0, -1, nullptr);
@@ -57,11 +55,11 @@ std::string* soap_in_xsd__string(struct soap* soap, const char* tag, std::string
     else
     {
         // A reference (href) to a string given elsewhere in the message.
-        void* entered = soap_id_enter(soap, soap->id, s, SOAP_TYPE_xsd__string, sizeof(std::string),
-                                      soap->type, soap->arrayType, soap_instantiate, soap_fbase);
+        void* entered = soap_id_enter(soap, soap->id, s, SOAP_TYPE_xsd__string, sizeof(std::string), soap->type,
+                                      soap->arrayType, soap_instantiate, soap_fbase);
         s = static_cast<std::string*>(soap_id_forward(soap, soap->href, entered, 0, SOAP_TYPE_xsd__string,
-                                                      SOAP_TYPE_xsd__string, sizeof(std::string), 0,
-                                                      soap_finsert, nullptr));
+                                                      SOAP_TYPE_xsd__string, sizeof(std::string), 0, soap_finsert,
+                                                      nullptr));
     }
     if (soap->body && soap_element_end_in(soap, tag))
         return nullptr;

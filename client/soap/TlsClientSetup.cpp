@@ -56,7 +56,7 @@ void sendNoAddressAsServerName(const SSL* ssl, int where, int /*ret*/)
     if (name && isAddressLiteral(name))
         SSL_set_tlsext_host_name(connection, nullptr);
 }
-}
+} // namespace
 
 int setupTlsClient(struct soap* context, const std::string& directory)
 {
@@ -73,8 +73,7 @@ int setupTlsClient(struct soap* context, const std::string& directory)
     context->fsslverify = recordVerifyResult;
     // Trust only the CA file: with the host-name check off, the default CA
     // store would let any publicly signed certificate for any host pass.
-    int rc = soap_ssl_client_context(context,
-                                     SOAP_SSL_REQUIRE_SERVER_AUTHENTICATION | SOAP_SSL_NO_DEFAULT_CA_PATH,
+    int rc = soap_ssl_client_context(context, SOAP_SSL_REQUIRE_SERVER_AUTHENTICATION | SOAP_SSL_NO_DEFAULT_CA_PATH,
                                      nullptr, nullptr, caFile, nullptr, randomFile);
     if (rc == SOAP_OK)
     {

@@ -12,10 +12,10 @@
 struct TlsVerifyFailure
 {
     bool failed = false;
-    std::string reason;   // X509_verify_cert_error_string
-    std::string subject;  // one-line names, RFC 2253 order
+    std::string reason;  // X509_verify_cert_error_string
+    std::string subject; // one-line names, RFC 2253 order
     std::string issuer;
-    int depth = 0;        // 0 is the server's own certificate
+    int depth = 0; // 0 is the server's own certificate
 };
 
 // The certificate-verify callback of the client's TLS contexts. Changes

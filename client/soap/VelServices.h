@@ -40,7 +40,7 @@ class ArrayOf_USCORExsd_USCOREstring
 public:
     xsd__string* __ptr;
     int __size;
-    @char* xsi__type 1 = "SOAP-ENC:Array";
+    @ char* xsi__type 1 = "SOAP-ENC:Array";
     struct soap* soap;
 };
 
@@ -89,8 +89,7 @@ struct ns0__logonAsRootResponse
 {
     xsd__string _logonAsRootReturn;
 };
-int ns0__logonAsRoot(xsd__base64Binary cmsPrivateKeyBytes, xsd__string username,
-                     struct ns0__logonAsRootResponse& r);
+int ns0__logonAsRoot(xsd__base64Binary cmsPrivateKeyBytes, xsd__string username, struct ns0__logonAsRootResponse& r);
 
 struct ns0__getCMSConfigPathResponse
 {
@@ -102,12 +101,12 @@ struct ns5__invokeResponse
 {
     ns1__clifstatus* _invokeReturn;
 };
-int ns5__invoke(xsd__string in0, xsd__string in1, ns3__Map* in2,
-                ArrayOf_USCORExsd_USCOREstring* in3, struct ns5__invokeResponse& r);
+int ns5__invoke(xsd__string in0, xsd__string in1, ns3__Map* in2, ArrayOf_USCORExsd_USCOREstring* in3,
+                struct ns5__invokeResponse& r);
 
 struct ns5__statusResponse
 {
     ns1__clifstatus* _statusReturn;
 };
-int ns5__status(xsd__string in0, xsd__string in1, ns3__Map* in2, xsd__base64Binary in3,
-                xsd__boolean in4, struct ns5__statusResponse& r);
+int ns5__status(xsd__string in0, xsd__string in1, ns3__Map* in2, xsd__base64Binary in3, xsd__boolean in4,
+                struct ns5__statusResponse& r);

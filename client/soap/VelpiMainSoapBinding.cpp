@@ -19,12 +19,11 @@ VelpiMainSoapBinding::~VelpiMainSoapBinding()
     {
         soap_destroy(soap);
         soap_end(soap);
-        soap_free(soap);  // finalises and frees the context
+        soap_free(soap); // finalises and frees the context
     }
 }
 
-int VelpiMainSoapBinding::ns0__logon(std::string username, std::string password,
-                                     struct ns0__logonResponse& result)
+int VelpiMainSoapBinding::ns0__logon(std::string username, std::string password, struct ns0__logonResponse& result)
 {
     if (int rc = checkSoapCall(soap, endpoint, "logon"))
         return endSoapCall(soap, rc);
@@ -36,8 +35,7 @@ int VelpiMainSoapBinding::ns0__logonAsRoot(xsd__base64Binary cmsPrivateKeyBytes,
 {
     if (int rc = checkSoapCall(soap, endpoint, "logonAsRoot"))
         return endSoapCall(soap, rc);
-    return endSoapCall(soap,
-                       soap_call_ns0__logonAsRoot(soap, endpoint, nullptr, cmsPrivateKeyBytes, username, result));
+    return endSoapCall(soap, soap_call_ns0__logonAsRoot(soap, endpoint, nullptr, cmsPrivateKeyBytes, username, result));
 }
 
 int VelpiMainSoapBinding::ns0__getCMSConfigPath(struct ns0__getCMSConfigPathResponse& result)

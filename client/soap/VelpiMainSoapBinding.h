@@ -17,8 +17,7 @@ public:
     VelpiMainSoapBinding(const VelpiMainSoapBinding&) = delete;
     VelpiMainSoapBinding& operator=(const VelpiMainSoapBinding&) = delete;
 
-    virtual int ns0__logon(std::string username, std::string password,
-                           struct ns0__logonResponse& result);
+    virtual int ns0__logon(std::string username, std::string password, struct ns0__logonResponse& result);
     virtual int ns0__logonAsRoot(xsd__base64Binary cmsPrivateKeyBytes, std::string username,
                                  struct ns0__logonAsRootResponse& result);
     virtual int ns0__getCMSConfigPath(struct ns0__getCMSConfigPathResponse& result);

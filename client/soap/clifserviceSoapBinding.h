@@ -17,10 +17,10 @@ public:
     clifserviceSoapBinding(const clifserviceSoapBinding&) = delete;
     clifserviceSoapBinding& operator=(const clifserviceSoapBinding&) = delete;
 
-    virtual int ns5__invoke(std::string in0, std::string in1, ns3__Map* in2,
-                            ArrayOf_USCORExsd_USCOREstring* in3, struct ns5__invokeResponse& result);
-    virtual int ns5__status(std::string in0, std::string in1, ns3__Map* in2, xsd__base64Binary in3,
-                            bool in4, struct ns5__statusResponse& result);
+    virtual int ns5__invoke(std::string in0, std::string in1, ns3__Map* in2, ArrayOf_USCORExsd_USCOREstring* in3,
+                            struct ns5__invokeResponse& result);
+    virtual int ns5__status(std::string in0, std::string in1, ns3__Map* in2, xsd__base64Binary in3, bool in4,
+                            struct ns5__statusResponse& result);
 };
 
 #endif

@@ -23,7 +23,7 @@ struct Allocation
 Allocation s_allocations[4096];
 std::size_t s_count = 0;
 bool s_watching = false;
-}
+} // namespace
 
 extern "C" void* malloc(std::size_t size) noexcept
 {

@@ -13,28 +13,27 @@
 // safepoint polls): the sanitizer must not take these signals first. A fake stack for
 // use-after-return confuses the JVM's stack walking, and the JVM's own allocations are kept
 // until the process ends, so leak checking is off in processes that host it.
-#define VEL_ASAN_OPTIONS                                                                \
-  "handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:"                     \
-  "allow_user_segv_handler=1:detect_stack_use_after_return=0:detect_leaks=0:"          \
-  "allocator_may_return_null=1:exitcode=86:"                                           \
-  "suppressions=" VEL_SANITIZE_SUPPRESSIONS ":log_path=" VEL_SANITIZE_LOG_PATH
+#define VEL_ASAN_OPTIONS                                                        \
+    "handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:"            \
+    "allow_user_segv_handler=1:detect_stack_use_after_return=0:detect_leaks=0:" \
+    "allocator_may_return_null=1:exitcode=86:"                                  \
+    "suppressions=" VEL_SANITIZE_SUPPRESSIONS ":log_path=" VEL_SANITIZE_LOG_PATH
 #else
-#define VEL_ASAN_OPTIONS                                                                \
-  "detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:"       \
-  "strict_init_order=1:allocator_may_return_null=1:exitcode=86:"                       \
-  "suppressions=" VEL_SANITIZE_SUPPRESSIONS ":log_path=" VEL_SANITIZE_LOG_PATH
+#define VEL_ASAN_OPTIONS                                                           \
+    "detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:" \
+    "strict_init_order=1:allocator_may_return_null=1:exitcode=86:"                 \
+    "suppressions=" VEL_SANITIZE_SUPPRESSIONS ":log_path=" VEL_SANITIZE_LOG_PATH
 #endif
 
 extern "C" {
 
-__attribute__((visibility("default"), used)) const char *__asan_default_options()
+__attribute__((visibility("default"), used)) const char* __asan_default_options()
 {
-  return VEL_ASAN_OPTIONS;
+    return VEL_ASAN_OPTIONS;
 }
 
-__attribute__((visibility("default"), used)) const char *__ubsan_default_options()
+__attribute__((visibility("default"), used)) const char* __ubsan_default_options()
 {
-  return "print_stacktrace=1:halt_on_error=1:exitcode=86:log_path=" VEL_SANITIZE_LOG_PATH;
+    return "print_stacktrace=1:halt_on_error=1:exitcode=86:log_path=" VEL_SANITIZE_LOG_PATH;
 }
-
 }

@@ -13,7 +13,8 @@
 
 #include "ClifParser.h"
 
-namespace {
+namespace
+{
 
 // A private directory tree, removed at the end of the test.
 class TempDir
@@ -50,14 +51,16 @@ protected:
     // The tests change these variables; each test gets them back as they were.
     void SetUp() override
     {
-        for (const char* name : {"PATH", "LC_ALL", "DTFLANG", "CWD", "TZ"}) {
+        for (const char* name : {"PATH", "LC_ALL", "DTFLANG", "CWD", "TZ"})
+        {
             const char* value = std::getenv(name);
             mySavedEnv[name] = value ? std::make_pair(true, std::string(value)) : std::make_pair(false, std::string());
         }
     }
     void TearDown() override
     {
-        for (const auto& saved : mySavedEnv) {
+        for (const auto& saved : mySavedEnv)
+        {
             if (saved.second.first)
                 setenv(saved.first.c_str(), saved.second.second.c_str(), 1);
             else
@@ -122,8 +125,7 @@ TEST_F(ClifConfigTest, CmsFromTheHostWhenTheFileIsMissing)
     s_CLIConfigDirectory = myDir.path() + "/";
     testing::internal::CaptureStdout();
     myInvoker.fillCms();
-    EXPECT_EQ("Unable to open config file; using local machine instead...\n",
-              testing::internal::GetCapturedStdout());
+    EXPECT_EQ("Unable to open config file; using local machine instead...\n", testing::internal::GetCapturedStdout());
     char host[256];
     gethostname(host, sizeof host);
     EXPECT_EQ(host, myInvoker.cms());
@@ -132,7 +134,8 @@ TEST_F(ClifConfigTest, CmsFromTheHostWhenTheFileIsMissing)
 TEST_F(ClifConfigTest, LineEndValues)
 {
     const char* cases[][2] = {{"LINE_END=\\n", "\n"}, {"LINE_END=LF", "LF"}, {"LINE_END=", ""}};
-    for (auto& c : cases) {
+    for (auto& c : cases)
+    {
         useConfig(c[0]);
         ClifCmdInvoker invoker;
         invoker.fillEnvmap();
@@ -148,7 +151,6 @@ TEST_F(ClifConfigTest, WithoutTheFileNoCwdIsSet)
     EXPECT_EQ(0u, myInvoker.envMap().count("CWD"));
     EXPECT_EQ("\n", myInvoker.envMap().at("LINE_END"));
 }
-
 
 TEST_F(ClifConfigTest, SearchPathPieces)
 {

@@ -11,7 +11,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 class PipeInput : public ::testing::Test
 {
@@ -98,8 +99,8 @@ TEST_F(PipeInput, MoreThanAPipeHoldsComesInOrder)
     });
     ClifInputRelay relay(readEnd(), std::size_t{64} * 1024);
     std::string text;
-    while (relay.takeReady(text)) {
-    }
+    for (bool open = true; open;)
+        open = relay.takeReady(text);
     writer.join();
     EXPECT_EQ(text, data);
 }

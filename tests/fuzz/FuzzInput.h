@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-namespace velfuzz {
+namespace velfuzz
+{
 
 inline std::string text(const uint8_t* data, size_t size)
 {
@@ -19,9 +20,11 @@ inline std::vector<std::string> splitAtNul(const std::string& all)
 {
     std::vector<std::string> pieces;
     std::string::size_type start = 0;
-    for (;;) {
+    for (;;)
+    {
         std::string::size_type nul = all.find('\0', start);
-        if (nul == std::string::npos) {
+        if (nul == std::string::npos)
+        {
             if (start < all.size() || pieces.empty())
                 pieces.push_back(all.substr(start));
             return pieces;

@@ -8,13 +8,16 @@
 
 #include "VelCMD.h"
 
-namespace velfuzz {
+namespace velfuzz
+{
 
-struct Refused {
+struct Refused
+{
     int status;
 };
 
-class FuzzCMD : public VelCMD {
+class FuzzCMD : public VelCMD
+{
 public:
     FuzzCMD() : VelCMD("velfuzz", "com/orva/vel/Fuzz") {}
     ~FuzzCMD() override

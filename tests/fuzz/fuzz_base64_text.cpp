@@ -13,7 +13,8 @@
 #include "Base64Encoding.h"
 #include "soapH.h"
 
-namespace {
+namespace
+{
 
 struct Feed
 {
@@ -61,8 +62,8 @@ void expectSameText(const uint8_t* bytes, size_t size)
     const char* expected = soap_s2base64(&runtime, bytes, nullptr, int(size));
     char* text = static_cast<char*>(std::malloc(base64TextLength(size) + 1));
     const size_t length = encodeBase64(bytes, size, text);
-    if (!expected || length != base64TextLength(size) || length != std::strlen(expected)
-        || std::memcmp(expected, text, length) != 0)
+    if (!expected || length != base64TextLength(size) || length != std::strlen(expected) ||
+        std::memcmp(expected, text, length) != 0)
     {
         std::fprintf(stderr, "texts differ for %zu bytes\n", size);
         std::abort();
@@ -72,7 +73,7 @@ void expectSameText(const uint8_t* bytes, size_t size)
     soap_done(&runtime);
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -93,14 +94,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const bool runtimeRead = runtimeBytes || !runtime.error;
     if (runtimeRead != clientRead || runtime.error != client.error)
     {
-        std::fprintf(stderr, "refusals differ: runtime %d (error %d), client %d (error %d)\n",
-                     int(runtimeRead), runtime.error, int(clientRead), client.error);
+        std::fprintf(stderr, "refusals differ: runtime %d (error %d), client %d (error %d)\n", int(runtimeRead),
+                     runtime.error, int(clientRead), client.error);
         std::abort();
     }
     if (runtimeRead)
     {
-        if ((runtimeBytes == nullptr) != (clientBytes.__ptr == nullptr) || runtimeSize != clientBytes.__size
-            || (runtimeSize > 0 && std::memcmp(runtimeBytes, clientBytes.__ptr, size_t(runtimeSize)) != 0))
+        if ((runtimeBytes == nullptr) != (clientBytes.__ptr == nullptr) || runtimeSize != clientBytes.__size ||
+            (runtimeSize > 0 && std::memcmp(runtimeBytes, clientBytes.__ptr, size_t(runtimeSize)) != 0))
         {
             std::fprintf(stderr, "bytes differ: runtime %d, client %d\n", runtimeSize, clientBytes.__size);
             std::abort();

@@ -32,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (flags < 0 || flags > 15 || invoker.args().empty() || invoker.args().size() > pieces.size())
         __builtin_trap();
     // What --env adds has a name without '='.
-    for (const auto& entry : invoker.userEnvMap()) {
+    for (const auto& entry : invoker.userEnvMap())
+    {
         if (entry.first.find('=') != std::string::npos)
             __builtin_trap();
     }

@@ -10,13 +10,14 @@
 #include "ClifParser.h"
 #include "FuzzInput.h"
 
-namespace {
+namespace
+{
 
 std::string s_dir;
 
 void removeScratch()
 {
-    static_cast<void>(std::remove((s_dir + "CLIClientConfig.cfg").c_str()));  // may never have been written
+    static_cast<void>(std::remove((s_dir + "CLIClientConfig.cfg").c_str())); // may never have been written
     rmdir(s_dir.c_str());
 }
 

@@ -15,8 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::string suffix = "." + ext;
 
     bool taken = VelCMD::hasArchiveSuffix(name.c_str(), suffix);
-    bool endsWithSuffix = name.size() >= suffix.size() &&
-                          name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+    bool endsWithSuffix =
+        name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
     bool firstAtEnd = endsWithSuffix && name.find(suffix) == name.size() - suffix.size();
     if (taken != firstAtEnd)
         __builtin_trap();

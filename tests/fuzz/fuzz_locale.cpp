@@ -12,11 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ClifLocaleName parts = ClifLocaleName::split(all);
     // The name is a prefix of the text without '.' (and without '@' when there is no
     // encoding); the encoding holds no '@'.
-    if (all.compare(0, parts.name.size(), parts.name) != 0 ||
-        parts.name.find('.') != std::string::npos ||
+    if (all.compare(0, parts.name.size(), parts.name) != 0 || parts.name.find('.') != std::string::npos ||
         (!parts.hasEncoding && parts.name.find('@') != std::string::npos) ||
-        parts.encoding.find('@') != std::string::npos ||
-        (!parts.hasEncoding && !parts.encoding.empty()))
+        parts.encoding.find('@') != std::string::npos || (!parts.hasEncoding && !parts.encoding.empty()))
         __builtin_trap();
 
     setenv("DTFLANG", velfuzz::cString(all).c_str(), 1);

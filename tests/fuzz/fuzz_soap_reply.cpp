@@ -14,7 +14,8 @@
 #include "VelpiMainSoapBinding.h"
 #include "clifserviceSoapBinding.h"
 
-namespace {
+namespace
+{
 
 const char* const ENDPOINT = "http://cms.fuzz.invalid:8080/velsoap/services/Fuzz";
 
@@ -24,7 +25,8 @@ SOAP_SOCKET connectToReply(struct soap* soap, const char*, const char*, int)
 {
     int fd = s_clientEnd;
     s_clientEnd = -1;
-    if (fd < 0) {
+    if (fd < 0)
+    {
         soap->error = SOAP_TCP_ERROR;
         return SOAP_INVALID_SOCKET;
     }
@@ -38,10 +40,11 @@ bool prepareReply(const uint8_t* data, size_t size, int& serverEnd)
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0)
         return false;
     size_t sent = 0;
-    while (sent < size) {
+    while (sent < size)
+    {
         ssize_t n = send(ends[1], data + sent, size - sent, MSG_DONTWAIT | MSG_NOSIGNAL);
         if (n <= 0)
-            break;  // a reply longer than the socket buffer is cut: still a reply
+            break; // a reply longer than the socket buffer is cut: still a reply
         sent += static_cast<size_t>(n);
     }
     shutdown(ends[1], SHUT_WR);
@@ -52,11 +55,13 @@ bool prepareReply(const uint8_t* data, size_t size, int& serverEnd)
 
 void finish(struct soap* soap, int serverEnd)
 {
-    if (soap_valid_socket(soap->socket)) {
+    if (soap_valid_socket(soap->socket))
+    {
         close(soap->socket);
         soap->socket = SOAP_INVALID_SOCKET;
     }
-    if (s_clientEnd >= 0) {
+    if (s_clientEnd >= 0)
+    {
         close(s_clientEnd);
         s_clientEnd = -1;
     }
@@ -93,11 +98,14 @@ void callLogonService(unsigned which, const uint8_t* data, size_t size)
     int serverEnd = -1;
     if (!prepareReply(data, size, serverEnd))
         return;
-    if (which == 0) {
+    if (which == 0)
+    {
         ns0__logonResponse response;
         if (proxy.ns0__logon("admin", "secret", response) == SOAP_OK)
             s_sink = static_cast<unsigned>(response._logonReturn.size());
-    } else {
+    }
+    else
+    {
         ns0__getCMSConfigPathResponse response;
         if (proxy.ns0__getCMSConfigPath(response) == SOAP_OK)
             s_sink = static_cast<unsigned>(response.getCMSConfigPathReturn.size());
@@ -121,7 +129,8 @@ void callClifService(unsigned which, const uint8_t* data, size_t size)
     std::vector<ns3__mapItem*> items{&item};
     ns3__Map env;
     env.item = &items;
-    if (which == 2) {
+    if (which == 2)
+    {
         std::string args[] = {"velnode", "-l"};
         ArrayOf_USCORExsd_USCOREstring commandLine;
         commandLine.__ptr = args;
@@ -130,7 +139,9 @@ void callClifService(unsigned which, const uint8_t* data, size_t size)
         response._invokeReturn = nullptr;
         if (proxy.ns5__invoke("token", "admin", &env, &commandLine, response) == SOAP_OK)
             readStatus(response._invokeReturn);
-    } else {
+    }
+    else
+    {
         unsigned char input[] = {'a', 'b', 'c'};
         xsd__base64Binary in;
         in.__ptr = input;

@@ -10,9 +10,11 @@
 #include <string>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
-class TraceTest : public ::testing::Test {
+class TraceTest : public ::testing::Test
+{
 protected:
     void SetUp() override { reset(); }
     void TearDown() override { reset(); }
@@ -119,22 +121,21 @@ TEST_F(TraceTest, LineForms)
     debugInt("a.cpp", "argc", -3);
     debugLeave("a.cpp", "Outer", 34);
     debugMessage("a/very/long/source/file.cpp", "text");
-    EXPECT_EQ(traced(),
-              "a.cpp               :Entering Outer()\n"
-              "a.cpp               :     before\n"
-              "a.cpp               :  Entering \"inner\"()\n"
-              "a.cpp               :  Leaving  \"inner\"() at 12\n"
-              "a.cpp               :       after\n"
-              "a.cpp               :       name.c_str()='velnode'\n"
-              "a.cpp               :       value='<NULL>'\n"
-              "a.cpp               :       argc=-3\n"
-              "a.cpp               :Leaving  Outer() at 34\n"
-              "a/very/long/source/file.cpp:     text\n");
+    EXPECT_EQ(traced(), "a.cpp               :Entering Outer()\n"
+                        "a.cpp               :     before\n"
+                        "a.cpp               :  Entering \"inner\"()\n"
+                        "a.cpp               :  Leaving  \"inner\"() at 12\n"
+                        "a.cpp               :       after\n"
+                        "a.cpp               :       name.c_str()='velnode'\n"
+                        "a.cpp               :       value='<NULL>'\n"
+                        "a.cpp               :       argc=-3\n"
+                        "a.cpp               :Leaving  Outer() at 34\n"
+                        "a/very/long/source/file.cpp:     text\n");
 }
 
 TEST_F(TraceTest, MacrosWriteNothingWhileTheTraceIsOff)
 {
-    _Debug = 0xffffffffu;   // levels without a stream must not write anywhere
+    _Debug = 0xffffffffu; // levels without a stream must not write anywhere
     DBG_ENTER("x");
     DBG_MSG("x");
     DBG_LEAVE("x");
@@ -160,7 +161,7 @@ TEST_F(TraceTest, StartTruncatesAnOldFileAndWritesTheBanner)
     std::ifstream file(path);
     std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     unlink(path);
-    ASSERT_EQ(text.size(), 26u) << text;   // asctime's 25 characters and an empty line
+    ASSERT_EQ(text.size(), 26u) << text; // asctime's 25 characters and an empty line
     EXPECT_EQ(text.substr(24), "\n\n");
     EXPECT_EQ(text.find("left over"), std::string::npos);
 }

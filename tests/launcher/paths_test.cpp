@@ -12,9 +12,11 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
+namespace
+{
 
-class PathsTest : public ::testing::Test {
+class PathsTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {

@@ -96,10 +96,9 @@ void printResult(const char* call, CLIClientInvoke& client, const ClifResult& r)
     }
     std::cout << ",\"sessionId\":" << jsonString(r.sessionId) << ",\"complete\":" << (r.complete ? "true" : "false")
               << ",\"pollPeriod\":" << r.pollPeriod << ",\"returnCode\":" << r.returnCode
-              << ",\"outOpen\":" << (r.outOpen ? "true" : "false")
-              << ",\"errOpen\":" << (r.errOpen ? "true" : "false") << ",\"out\":\""
-              << hexOf(r.outData, r.outLength) << "\",\"err\":\"" << hexOf(r.errData, r.errLength) << "\"}"
-              << '\n';
+              << ",\"outOpen\":" << (r.outOpen ? "true" : "false") << ",\"errOpen\":" << (r.errOpen ? "true" : "false")
+              << ",\"out\":\"" << hexOf(r.outData, r.outLength) << "\",\"err\":\"" << hexOf(r.errData, r.errLength)
+              << "\"}" << '\n';
 }
 
 // Remembers a result's bytes to check that they are still intact after the
@@ -202,8 +201,8 @@ void writeAll(int fd, const unsigned char* data, int length)
 
 int failed(const char* call, SoapError* error)
 {
-    std::cerr << call << " failed: " << error->faultCode << " | " << error->faultString << " | "
-              << error->faultDetail << '\n';
+    std::cerr << call << " failed: " << error->faultCode << " | " << error->faultString << " | " << error->faultDetail
+              << '\n';
     return 255;
 }
 
@@ -258,7 +257,7 @@ int usage()
     std::cerr << "usage: clifsoapdriver CONFIGDIR (logon|rootlogon|calls|run) ...\n";
     return 2;
 }
-}
+} // namespace
 
 int main(int argc, char** argv)
 {

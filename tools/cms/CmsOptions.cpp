@@ -23,7 +23,7 @@ void printUsage()
                  "              [--record DIR] [--script DIR] [--keep-alive-ms N] [--answer-within-ms N]\n"
                  "              [--tls-max 1.2|1.3]\n";
 }
-}
+} // namespace
 
 bool CmsOptions::parse(int argc, char** argv)
 {

@@ -46,14 +46,13 @@ bool readFile(const std::string& path, std::string& bytes)
 // values are used, whatever the caller sends.
 bool isServerControlled(const std::string& name)
 {
-    static const char* const fixed[] = {"PATH", "JAVA_HOME", "CLASSPATH", "FOREGROUND",
-                                        "JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS", "JDK_JAVA_OPTIONS",
-                                        "IFS", "BASH_ENV", "ENV"};
+    static const char* const fixed[] = {
+        "PATH",          "JAVA_HOME",        "CLASSPATH", "FOREGROUND", "JAVA_TOOL_OPTIONS",
+        "_JAVA_OPTIONS", "JDK_JAVA_OPTIONS", "IFS",       "BASH_ENV",   "ENV"};
     for (const char* f : fixed)
         if (name == f)
             return true;
-    return name.compare(0, 3, "LD_") == 0 || name.compare(0, 4, "VEL_") == 0 ||
-           name.compare(0, 6, "GCONV_") == 0;
+    return name.compare(0, 3, "LD_") == 0 || name.compare(0, 4, "VEL_") == 0 || name.compare(0, 6, "GCONV_") == 0;
 }
 
 std::vector<std::string> commandEnvironment(const ns3__Map* map)
@@ -63,8 +62,8 @@ std::vector<std::string> commandEnvironment(const ns3__Map* map)
     {
         for (const ns3__mapItem* item : *map->item)
         {
-            if (item && item->key && item->value && !item->key->empty() &&
-                item->key->find('=') == std::string::npos && !isServerControlled(*item->key))
+            if (item && item->key && item->value && !item->key->empty() && item->key->find('=') == std::string::npos &&
+                !isServerControlled(*item->key))
                 env[*item->key] = *item->value;
         }
     }
@@ -96,8 +95,8 @@ void setBytes(struct soap* soap, xsd__base64Binary& target, const std::string& b
     bytes.copy(reinterpret_cast<char*>(target.__ptr), bytes.size());
 }
 
-ns1__clifstatus* newStatus(struct soap* soap, const std::string& sessionId,
-                           const SessionProgress& progress, long long pollPeriod)
+ns1__clifstatus* newStatus(struct soap* soap, const std::string& sessionId, const SessionProgress& progress,
+                           long long pollPeriod)
 {
     ns1__clifstatus* status = soap_new_ns1__clifstatus(soap);
     status->sessionId = soap_new_xsd__string(soap);
@@ -116,10 +115,9 @@ bool knownToken(struct soap* soap, const std::string& token)
 {
     return stateOf(soap).tokens.count(token) != 0;
 }
-}
+} // namespace
 
-int ns0__logon(struct soap* soap, std::string username, std::string password,
-               struct ns0__logonResponse& r)
+int ns0__logon(struct soap* soap, std::string username, std::string password, struct ns0__logonResponse& r)
 {
     CmsState& state = stateOf(soap);
     auto user = state.users.find(username);
@@ -153,8 +151,8 @@ int ns0__getCMSConfigPath(struct soap* soap, struct ns0__getCMSConfigPathRespons
     return SOAP_OK;
 }
 
-int ns5__invoke(struct soap* soap, std::string in0, std::string, ns3__Map* in2,
-                ArrayOf_USCORExsd_USCOREstring* in3, struct ns5__invokeResponse& r)
+int ns5__invoke(struct soap* soap, std::string in0, std::string, ns3__Map* in2, ArrayOf_USCORExsd_USCOREstring* in3,
+                struct ns5__invokeResponse& r)
 {
     CmsState& state = stateOf(soap);
     if (!knownToken(soap, in0))
@@ -199,8 +197,8 @@ int ns5__invoke(struct soap* soap, std::string in0, std::string, ns3__Map* in2,
     return SOAP_OK;
 }
 
-int ns5__status(struct soap* soap, std::string in0, std::string in1, ns3__Map*, xsd__base64Binary in3,
-                bool in4, struct ns5__statusResponse& r)
+int ns5__status(struct soap* soap, std::string in0, std::string in1, ns3__Map*, xsd__base64Binary in3, bool in4,
+                struct ns5__statusResponse& r)
 {
     CmsState& state = stateOf(soap);
     if (!knownToken(soap, in0))

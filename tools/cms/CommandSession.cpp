@@ -47,12 +47,11 @@ long long nowMs()
     clock_gettime(CLOCK_MONOTONIC, &now);
     return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
 }
-}
+} // namespace
 
-std::unique_ptr<CommandSession> CommandSession::start(const std::string& path,
-                                                      const std::vector<std::string>& args,
-                                                      const std::vector<std::string>& env,
-                                                      size_t outputBuffer, std::string& error)
+std::unique_ptr<CommandSession> CommandSession::start(const std::string& path, const std::vector<std::string>& args,
+                                                      const std::vector<std::string>& env, size_t outputBuffer,
+                                                      std::string& error)
 {
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) != 0)
@@ -124,8 +123,7 @@ std::unique_ptr<CommandSession> CommandSession::start(const std::string& path,
 CommandSession::CommandSession(pid_t pid, int in, int out, int err)
     : m_pid(pid), m_in(in), m_out(out), m_err(err), m_inputSent(0), m_inputClosing(false), m_reaped(false),
       m_exitStatus(0)
-{
-}
+{}
 
 CommandSession::~CommandSession()
 {
@@ -183,7 +181,7 @@ void CommandSession::flushInput(int waitMs)
         {
             long long left = deadline - nowMs();
             if (left <= 0)
-                return;  // the rest goes with a later call
+                return; // the rest goes with a later call
             struct pollfd watched[3] = {{m_in, POLLOUT, 0}, {m_out, POLLIN, 0}, {m_err, POLLIN, 0}};
             if (poll(watched, 3, int(left)) > 0 && (watched[1].revents || watched[2].revents))
                 return;
@@ -214,7 +212,7 @@ bool CommandSession::drain(int& fd, std::string& into, size_t maxChunk, bool& mo
         else if (n < 0 && errno == EAGAIN)
             return true;
         else
-            closeFd(fd);  // end of the stream (or a broken pipe)
+            closeFd(fd); // end of the stream (or a broken pipe)
     }
     if (fd >= 0)
         more = true;

@@ -16,7 +16,7 @@ struct SessionProgress
     bool errOpen = true;
     bool complete = false;
     int returnCode = 0;
-    bool morePending = false;  // a stream had more bytes than one reply takes
+    bool morePending = false; // a stream had more bytes than one reply takes
 };
 
 // One command run for a client: a child process in its own process group
@@ -28,10 +28,9 @@ public:
     // pipes hold up to outputBuffer bytes (as far as the system allows), so
     // that a command can write a whole reply's worth between two status calls,
     // as the CMS buffers a command's output between polls.
-    static std::unique_ptr<CommandSession> start(const std::string& path,
-                                                 const std::vector<std::string>& args,
-                                                 const std::vector<std::string>& env,
-                                                 size_t outputBuffer, std::string& error);
+    static std::unique_ptr<CommandSession> start(const std::string& path, const std::vector<std::string>& args,
+                                                 const std::vector<std::string>& env, size_t outputBuffer,
+                                                 std::string& error);
     ~CommandSession();
 
     CommandSession(const CommandSession&) = delete;
@@ -54,7 +53,7 @@ private:
     int m_out;
     int m_err;
     std::string m_pendingInput;
-    size_t m_inputSent;  // bytes of m_pendingInput already written
+    size_t m_inputSent; // bytes of m_pendingInput already written
     bool m_inputClosing;
     bool m_reaped;
     int m_exitStatus;

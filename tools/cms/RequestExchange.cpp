@@ -28,12 +28,11 @@ size_t contentLength(const std::string& headers)
     }
     return 0;
 }
-}
+} // namespace
 
 RequestExchange::RequestExchange(struct soap* context, int number)
     : m_context(context), m_number(number), m_replayed(0), m_transportRecv(context->frecv)
-{
-}
+{}
 
 bool RequestExchange::readRequest()
 {
@@ -77,7 +76,7 @@ void RequestExchange::record(const std::string& dir, bool firstOnConnection) con
     }
     std::string path = fileName(dir, "request");
     std::ofstream(path + ".tmp", std::ios::binary) << m_request;
-    if (std::rename((path + ".tmp").c_str(), path.c_str()) != 0)  // readers never see half a file
+    if (std::rename((path + ".tmp").c_str(), path.c_str()) != 0) // readers never see half a file
         std::perror(path.c_str());
 }
 
@@ -101,7 +100,7 @@ int RequestExchange::serve(bool lastOnConnection)
     if (rc == SOAP_OK)
     {
         if (lastOnConnection)
-            m_context->keep_alive = 0;   // the reply says "Connection: close"
+            m_context->keep_alive = 0; // the reply says "Connection: close"
         rc = soap_serve_request(m_context);
         if (rc != SOAP_OK && m_context->error < SOAP_STOP)
             rc = soap_send_fault(m_context);

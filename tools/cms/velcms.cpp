@@ -36,7 +36,7 @@ void installSignals()
 {
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
-    action.sa_handler = requestStop;  // no SA_RESTART: a pending accept returns
+    action.sa_handler = requestStop; // no SA_RESTART: a pending accept returns
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
@@ -121,7 +121,7 @@ void handleConnection(struct soap* context, const CmsOptions& options, int& requ
             return;
     }
 }
-}
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -145,13 +145,13 @@ int main(int argc, char** argv)
     soap_set_namespaces(&context, namespaces);
     context.user = &state;
     context.bind_flags = SO_REUSEADDR;
-    context.accept_timeout = -200000;  // wake up five times a second to notice SIGTERM
+    context.accept_timeout = -200000; // wake up five times a second to notice SIGTERM
     context.recv_timeout = 30;
     context.send_timeout = 30;
     // A session ID context lets clients resume their TLS sessions, as a production server allows.
     if (!options.serverPem.empty() &&
-        soap_ssl_server_context(&context, SOAP_SSL_NO_AUTHENTICATION, options.serverPem.c_str(), nullptr,
-                                nullptr, nullptr, nullptr, nullptr, "velcms") != SOAP_OK)
+        soap_ssl_server_context(&context, SOAP_SSL_NO_AUTHENTICATION, options.serverPem.c_str(), nullptr, nullptr,
+                                nullptr, nullptr, nullptr, "velcms") != SOAP_OK)
     {
         soap_print_fault(&context, stderr);
         return 1;
@@ -165,21 +165,21 @@ int main(int argc, char** argv)
     }
     const char* scheme = options.serverPem.empty() ? "http" : "https";
     // Flushed: whoever started the server reads the port from this line through a pipe.
-    std::cout << "velcms listening on " << scheme << "://" << options.host << ":"
-              << boundPort(context.master) << '\n' << std::flush;
+    std::cout << "velcms listening on " << scheme << "://" << options.host << ":" << boundPort(context.master) << '\n'
+              << std::flush;
 
     int requestNumber = 0;
     while (!s_stopRequested)
     {
         if (!soap_valid_socket(soap_accept(&context)))
-            continue;  // time-out, interrupted or failed accept
+            continue; // time-out, interrupted or failed accept
         handleConnection(&context, options, requestNumber);
         soap_destroy(&context);
         soap_end(&context);
         context.keep_alive = 0;
         soap_closesock(&context);
     }
-    state.sessions.clear();  // ends the commands still running
+    state.sessions.clear(); // ends the commands still running
     soap_destroy(&context);
     soap_end(&context);
     soap_done(&context);
