@@ -3,7 +3,7 @@
 # Debian release (tools/releases.txt): those of the build and of the ctest suite always, and those
 # of the further suites named as arguments:
 #   fuzz    the release's clang and its sanitizer runtime (tools/test-fuzz.sh)
-#   static  the release's clang, clang-tidy and cppcheck (tools/test-static.sh)
+#   static  the release's clang, clang-tidy, clang-format and cppcheck (tools/test-static.sh)
 #   trees   debootstrap (tools/test-trees.sh)
 # The JDK is the one JAVA_HOME names when it names one of Debian's (/usr/lib/jvm/java-N-openjdk-ARCH),
 # else the release's default. Prints how long the installation took.
@@ -28,7 +28,7 @@ pkgs=(cmake g++ make pkg-config python3 openssl libssl-dev gsoap libgsoap-dev
 for suite in "$@"; do
   case $suite in
     fuzz) pkgs+=("clang-$clang" "libclang-rt-$clang-dev") ;;
-    static) pkgs+=("clang-$clang" "clang-tidy-$clang" cppcheck) ;;
+    static) pkgs+=("clang-$clang" "clang-tidy-$clang" "clang-format-$clang" cppcheck) ;;
     trees) pkgs+=(debootstrap arch-test) ;;
     *) echo "deps.sh: unknown suite $suite (fuzz, static, trees)" >&2; exit 2 ;;
   esac
