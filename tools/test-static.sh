@@ -8,7 +8,8 @@
 # Fails on any finding of these tools, and when SECURITY.md names a test or test case that the
 # ctest suite of BUILD_DIR does not have (tools/check-security-tests.py).
 #
-# Usage: tools/test-static.sh BUILD_DIR     (the analysis build goes to BUILD_DIR-static)
+# Usage: tools/test-static.sh BUILD_DIR     (a built tree: ctest lists the GoogleTest cases that
+#        SECURITY.md names once their programs are built; the analysis build goes to BUILD_DIR-static)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 main=${1:?usage: $0 BUILD_DIR}
