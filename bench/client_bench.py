@@ -362,7 +362,7 @@ def input_relay(cms, client, measured, size):
 # Groups of the client's exclusive instruction counts while it relays output.
 PROFILE_GROUPS = [
     ("gSOAP base64 reader (soap_getbase64, soap_get)", lambda f: re.search(r":soap_get(base64)? ", f + " ")),
-    ("client's base64 reader (readBase64Text, blocks)", lambda f: "readBase64Text" in f or "Avx2" in f),
+    ("client's base64 reader (readBase64Text)", lambda f: "readBase64Text" in f),
     ("TLS (libcrypto, libssl)", lambda f: "libcrypto" in f or "libssl" in f),
     ("memory copies (memcpy, memmove)", lambda f: "memcpy" in f or "memmove" in f),
 ]

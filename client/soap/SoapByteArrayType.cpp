@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "Base64Blocks.h"
 #include "Base64Encoding.h"
 #include "soapH.h"
 
@@ -92,11 +91,7 @@ inline void storeGroup(unsigned char* out, uint32_t word)
 }
 
 // The decoded bytes, in one buffer that grows by realloc; handed to a
-// ClifByteArray at the end. Below 16 MiB the buffer is in the heap, where
-// realloc copies it when it cannot grow in place; at 16 MiB it is copied
-// once into a mapping of its own, which later growth moves by remapping, not
-// copying. The 16 MiB are the mallopt threshold in client/CommandTemplate.cpp
-// (keepReplyMemoryInTheHeap): keep the two in step.
+// ClifByteArray at the end.
 class ByteSink
 {
 public:
@@ -158,7 +153,9 @@ void decodeBuffered(struct soap* soap, ByteSink& sink, Base64Group& group)
     const auto* in = reinterpret_cast<const unsigned char*>(soap->buf);
     size_t i = soap->bufidx;
     const size_t end = soap->buflen;
-    if (i >= end || !sink.reserve((end - i) / 4 * 3 + 3 + BASE64_BLOCK_SLACK))
+    // Room for every whole group: three bytes more for a group that characters of an earlier
+    // buffer began, one more for storeGroup's fourth byte.
+    if (i >= end || !sink.reserve((end - i) / 4 * 3 + 3 + 1))
         return;
     unsigned char* out = sink.end();
     unsigned long bits = group.bits;
@@ -167,11 +164,7 @@ void decodeBuffered(struct soap* soap, ByteSink& sink, Base64Group& group)
     {
         if (count == 0)
         {
-            // The common case: alphabet characters in a row, by blocks and
-            // then by groups of four.
-            const size_t blocks = decodeBase64Blocks(in + i, end - i, out);
-            i += blocks;
-            out += blocks / 4 * 3;
+            // The common case: alphabet characters in a row, by groups of four.
             while (end - i >= 4)
             {
                 const uint32_t word = s_groups.part[0][in[i]] | s_groups.part[1][in[i + 1]] |
